@@ -1,0 +1,165 @@
+// sync_posix.cc: Win32 events, the list semaphore and the multi-object wait on eventfd and poll.
+#include <errno.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace pb::platform {
+namespace {
+
+// What a Handle points to on this platform. An auto-reset event and the semaphore (maximum
+// count 1, so it behaves as an auto-reset event that starts set) are consumed by reading the
+// eventfd; a manual-reset event and a host's handle are only polled.
+struct Waitable {
+  int fd = -1;
+  bool consume_on_wake = false;
+  bool owns_fd = true;
+};
+
+Waitable* AsWaitable(Handle h) { return static_cast<Waitable*>(h); }
+
+Handle MakeEventFd(bool consume_on_wake, bool initially_set) {
+  int fd = eventfd(initially_set ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) return nullptr;
+  auto* w = new (std::nothrow) Waitable{fd, consume_on_wake, true};
+  if (w == nullptr) close(fd);
+  return w;
+}
+
+// Drains an eventfd; true when it was set (and is now clear).
+bool TryConsume(int fd) {
+  uint64_t value = 0;
+  return read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+}
+
+}  // namespace
+
+Handle CreateEventObject(bool manual_reset, bool initially_set) {
+  return MakeEventFd(!manual_reset, initially_set);
+}
+
+Handle CreateListSemaphore() { return MakeEventFd(true, true); }
+
+bool SetEventObject(Handle event) {
+  if (event == nullptr) return false;
+  uint64_t one = 1;
+  // A counter that is already set stays set: a further write only adds to it and the next
+  // consuming wait drains it whole, which is the auto-reset rule.
+  return write(AsWaitable(event)->fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+bool ResetEventObject(Handle event) {
+  if (event == nullptr) return false;
+  TryConsume(AsWaitable(event)->fd);
+  return true;
+}
+
+bool ReleaseListSemaphore(Handle semaphore) { return SetEventObject(semaphore); }
+
+void CloseHandleObject(Handle handle) {
+  Waitable* w = AsWaitable(handle);
+  if (w == nullptr) return;
+  if (w->owns_fd && w->fd >= 0) close(w->fd);
+  delete w;
+}
+
+Handle WrapHostHandle(void* host_value) {
+  if (host_value == nullptr) return nullptr;
+  const intptr_t fd = reinterpret_cast<intptr_t>(host_value);
+  if (fd < 0 || fd > 0x7FFFFFFF) return nullptr;
+  return new (std::nothrow) Waitable{static_cast<int>(fd), false, false};
+}
+
+void ReleaseHostHandle(Handle wrapped) { CloseHandleObject(wrapped); }
+
+uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_ms) {
+  if (count == 0 || count > kMaxWaitObjects || handles == nullptr) return kWaitFailed;
+  pollfd fds[kMaxWaitObjects];
+  for (uint32_t i = 0; i < count; ++i) {
+    const Waitable* w = AsWaitable(handles[i]);
+    if (w == nullptr || w->fd < 0) return kWaitFailed;
+    fds[i] = pollfd{w->fd, POLLIN, 0};
+  }
+  const uint64_t start = MonotonicMs();
+  for (;;) {
+    int wait_ms = -1;
+    if (timeout_ms != kInfinite) {
+      const uint64_t elapsed = MonotonicMs() - start;
+      wait_ms = elapsed >= timeout_ms ? 0 : static_cast<int>(timeout_ms - elapsed);
+    }
+    const int n = poll(fds, count, wait_ms);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return kWaitFailed;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      if (fds[i].revents & (POLLNVAL | POLLERR)) return kWaitFailed;
+      if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      const Waitable* w = AsWaitable(handles[i]);
+      // Another waiter may have consumed an auto-reset object between poll and read; then it
+      // does not end this wait.
+      if (!w->consume_on_wake || TryConsume(w->fd)) return i;
+    }
+    if (n == 0 && wait_ms == 0) return kWaitTimeout;
+    if (timeout_ms != kInfinite && MonotonicMs() - start >= timeout_ms) return kWaitTimeout;
+  }
+}
+
+namespace {
+struct ThreadStart {
+  ThreadProc proc;
+  void* arg;
+};
+void* ThreadMain(void* p) {
+  ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  start.proc(start.arg);
+  return nullptr;
+}
+}  // namespace
+
+bool StartDetachedThread(ThreadProc proc, void* arg) {
+  auto* start = new (std::nothrow) ThreadStart{proc, arg};
+  if (start == nullptr) return false;
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) {
+    delete start;
+    return false;
+  }
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  const int rc = pthread_create(&thread, &attr, ThreadMain, start);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) {
+    delete start;
+    return false;
+  }
+  return true;
+}
+
+void SleepMs(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+uint64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+LocalTime NowLocal() {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  return LocalTime{local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+}  // namespace pb::platform

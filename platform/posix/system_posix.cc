@@ -1,0 +1,209 @@
+// system_posix.cc: identity, paths, file search, file access and host memory for the Linux build.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace pb::platform {
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? std::string(value) : std::string(fallback);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The first directory in dirs that holds file_name, as a full path.
+bool SearchDirectories(const std::vector<std::string>& dirs, const std::string& file_name,
+                       std::string* full_path) {
+  if (file_name.empty()) return false;
+  for (const std::string& dir : dirs) {
+    if (dir.empty()) continue;
+    std::string candidate = JoinPath(dir, file_name);
+    if (!IsRegularFile(candidate)) continue;
+    char resolved[PATH_MAX];
+    if (realpath(candidate.c_str(), resolved) != nullptr) candidate = resolved;
+    if (candidate.size() >= kMaxPath) continue;
+    *full_path = candidate;
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> StandardSearchDirectories() {
+  std::vector<std::string> dirs;
+  dirs.push_back(DirectoryOf(ExecutablePath()));
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) != nullptr) dirs.emplace_back(cwd);
+  dirs.push_back(SystemDirectory());
+  dirs.push_back(WindowsDirectory());
+  const char* path = getenv("PATH");
+  if (path != nullptr) {
+    std::string all(path);
+    size_t start = 0;
+    while (start <= all.size()) {
+      size_t colon = all.find(':', start);
+      if (colon == std::string::npos) colon = all.size();
+      dirs.push_back(all.substr(start, colon - start));
+      start = colon + 1;
+    }
+  }
+  return dirs;
+}
+
+}  // namespace
+
+char PathSeparator() { return '/'; }
+
+std::string ModulePath() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {
+    return std::string();
+  }
+  std::string path = info.dli_fname;
+  if (!path.empty() && path[0] != '/') {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) != nullptr) path = resolved;
+  }
+  return path.size() < kMaxPath ? path : std::string();
+}
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string WindowsDirectory() { return EnvOr("PEERBEACON_WINDOWS_DIR", "/etc/peerbeacon"); }
+
+std::string SystemDirectory() { return EnvOr("PEERBEACON_SYSTEM_DIR", "/usr/share/peerbeacon"); }
+
+bool OpenFileSearch(const std::string& file_name, std::string* full_path) {
+  return SearchDirectories(StandardSearchDirectories(), file_name, full_path);
+}
+
+bool SearchPathFile(const std::string& file_name, std::string* full_path) {
+  return SearchDirectories(StandardSearchDirectories(), file_name, full_path);
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+  return IsRegularFile(path);
+}
+
+bool GetFileIdentity(const std::string& path, FileIdentity* identity) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  identity->size = static_cast<uint64_t>(st.st_size);
+  identity->modified = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                       static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  identity->file_index = static_cast<uint64_t>(st.st_ino);
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  return true;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_DSYNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  bool ok = true;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  return ok;
+}
+
+ReadOnlyFileMap::~ReadOnlyFileMap() { Close(); }
+
+void ReadOnlyFileMap::Close() {
+  if (data_ != nullptr) munmap(const_cast<unsigned char*>(data_), size_);
+  if (file_ >= 0) close(static_cast<int>(file_));
+  data_ = nullptr;
+  size_ = 0;
+  file_ = -1;
+}
+
+bool ReadOnlyFileMap::Open(const std::string& path) {
+  Close();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  file_ = fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    Close();
+    return false;
+  }
+  void* view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (view == MAP_FAILED) {
+    Close();
+    return false;
+  }
+  data_ = static_cast<const unsigned char*>(view);
+  size_ = static_cast<size_t>(st.st_size);
+  return true;
+}
+
+bool LogonUserName(std::string* name) {
+  const uid_t uid = geteuid();
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* result = nullptr;
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) != 0 || result == nullptr ||
+      result->pw_name == nullptr || result->pw_name[0] == '\0') {
+    return false;
+  }
+  std::string value = result->pw_name;
+  if (value.size() > 256) return false;
+  *name = value;
+  return true;
+}
+
+bool ComputerName(std::string* name) {
+  char buffer[HOST_NAME_MAX + 1] = {};
+  if (gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return false;
+  std::string value = buffer;
+  const size_t dot = value.find('.');
+  if (dot != std::string::npos) value.resize(dot);
+  // Windows hands the name over in a 16-character buffer: a longer one cannot be read.
+  if (value.empty() || value.size() > 15) return false;
+  *name = value;
+  return true;
+}
+
+void* GlobalAllocZeroed(size_t size) { return calloc(size == 0 ? 1 : size, 1); }
+void* GlobalLockBlock(void* handle) { return handle; }
+void GlobalUnlockBlock(void*) {}
+void GlobalFreeBlock(void* handle) { free(handle); }
+
+}  // namespace pb::platform

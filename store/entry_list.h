@@ -1,0 +1,67 @@
+// entry_list.h: EntryList, one node per peer keyed by IPv4 address, guarded by its own lock.
+#ifndef PEERBEACON_STORE_ENTRY_LIST_H_
+#define PEERBEACON_STORE_ENTRY_LIST_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace pb {
+
+// The peer list. Order: a new peer goes to the end, an update keeps its place, removal closes
+// the gap. Access by index is constant time so that reading every entry is linear. The lock is
+// a semaphore of count 1 (not re-entrant, releasable by any thread); no operation takes it by
+// itself: callers bracket their work with Wait and Release.
+class EntryList {
+ public:
+  // Null when the lock or the list cannot be made.
+  static EntryList* Create();
+  // Closes the lock and frees every node.
+  static void Destroy(EntryList* list);
+
+  int32_t Clear();
+  // 1 when the lock was acquired within timeout_ms (platform::kInfinite: no limit), else 0.
+  int32_t Wait(uint32_t timeout_ms);
+  // Like Wait, but also ends (with 0) when stop_event is set first. stop_event may be null.
+  int32_t WaitOrStop(platform::Handle stop_event);
+  int32_t Release();
+  platform::Handle lock() const;
+  int32_t Count() const;
+
+  // Stores a copy of the entry command (its size taken from its own size field, which the
+  // caller has checked against the bytes it holds) and of the ids. 1 stored, 0 out of memory
+  // (the list is unchanged).
+  int32_t Upsert(const uint8_t address[16], const uint8_t* command, const int32_t* ids,
+                 int32_t id_count);
+  // 1 when the node with the address's IPv4 address was removed, else 0.
+  int32_t Remove(const uint8_t address[16]);
+
+  // Accessors by index; their results follow the size rules of the host interface.
+  int32_t GetAddress(int32_t index, void* buffer, int32_t capacity) const;
+  int32_t GetDisplayName(int32_t index, char* buffer, int32_t capacity,
+                         const char* override_name) const;
+  void GetGroupIds(int32_t index, int32_t* buffer, int32_t capacity) const;
+  int32_t GetGroupIdCount(int32_t index) const;
+  int32_t GetStatus(int32_t index) const;
+  int32_t GetNickname(int32_t index, char* buffer, int32_t capacity) const;
+  int32_t GetLogonUser(int32_t index, char* buffer, int32_t capacity) const;
+  int32_t GetMachineName(int32_t index, char* buffer, int32_t capacity) const;
+  int32_t GetAddressText(int32_t index, char* buffer, int32_t capacity) const;
+  // Index of the first entry whose IPv4 address (network order) equals ipv4, or -1.
+  int32_t FindByAddress(uint32_t ipv4) const;
+
+  EntryList(const EntryList&) = delete;
+  EntryList& operator=(const EntryList&) = delete;
+
+ private:
+  EntryList() = default;
+  ~EntryList();
+  struct Impl;
+  Impl* impl_ = nullptr;
+  platform::Handle lock_ = nullptr;
+};
+
+}  // namespace pb
+
+#endif  // PEERBEACON_STORE_ENTRY_LIST_H_
