@@ -1,6 +1,9 @@
 // exports.cc: the plug-in's exported C functions, each a thin shim over its subsystem.
+#include "net/memo_sender.h"
+#include "net/presence_sender.h"
 #include "peerbeacon.h"
 #include "plugin/lifecycle.h"
+#include "store/host_interface.h"
 
 extern "C" {
 
@@ -14,5 +17,53 @@ PB_EXPORT int32_t PB_CALL InitializeNetEx(PB_HWND window, const char* text,
 PB_EXPORT int32_t PB_CALL UnInitializeNetEx(void) { return pb::UnInitialize(); }
 
 PB_EXPORT int32_t PB_CALL GetNxlStatus(void) { return pb::NxlStatus(); }
+
+PB_EXPORT int32_t PB_CALL StartEntry(void) { return pb::StartEntryImpl(); }
+
+PB_EXPORT int32_t PB_CALL StartEntryEx(int32_t absence) { return pb::StartEntryExImpl(absence); }
+
+PB_EXPORT int32_t PB_CALL AbsenceEntry(int32_t absence) { return pb::AbsenceEntryImpl(absence); }
+
+PB_EXPORT int32_t PB_CALL ExitEntry(void) { return pb::ExitEntryImpl(); }
+
+PB_EXPORT int32_t PB_CALL LockEntryList(void) { return pb::HostLockEntryList(); }
+
+PB_EXPORT int32_t PB_CALL UnlockEntryList(void) { return pb::HostUnlockEntryList(); }
+
+PB_EXPORT int32_t PB_CALL GetEntryCount(void) { return pb::HostGetEntryCount(); }
+
+PB_EXPORT int32_t PB_CALL GetEntryData(int32_t index, void* record, int32_t size) {
+  return pb::HostGetEntryData(index, record, size);
+}
+
+PB_EXPORT int32_t PB_CALL GetGroupCount(void) { return pb::HostGetGroupCount(); }
+
+PB_EXPORT int32_t PB_CALL GetGroupData(int32_t index, void* record, int32_t size) {
+  return pb::HostGetGroupData(index, record, size);
+}
+
+PB_EXPORT int32_t PB_CALL CompareEntryData(const void* a, int32_t a_size, const void* b,
+                                           int32_t b_size) {
+  return pb::HostCompareEntryData(a, a_size, b, b_size);
+}
+
+PB_EXPORT int32_t PB_CALL GetEntryInfo(char* text, int32_t length, const void* record,
+                                       int32_t record_size) {
+  return pb::HostGetEntryInfo(text, length, record, record_size);
+}
+
+PB_EXPORT int32_t PB_CALL SendMemoData(const void* record, const void* data, int32_t size,
+                                       PB_HANDLE cancel) {
+  return pb::SendMemoDataImpl(record, data, size, cancel);
+}
+
+PB_EXPORT int32_t PB_CALL SendResultData(const void* record, const void* data, int32_t size,
+                                         PB_HANDLE cancel) {
+  return pb::SendResultDataImpl(record, data, size, cancel);
+}
+
+PB_EXPORT int32_t PB_CALL GetErrorMsg(int32_t code, char* buffer, int32_t max) {
+  return pb::GetErrorMsgImpl(code, buffer, max);
+}
 
 }  // extern "C"
