@@ -21,10 +21,14 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
+// A name as the caller gives it counts without its surrounding blanks, like a name in the file.
 bool SameName(std::string_view a, const char* b) {
-  const size_t n = strlen(b);
-  return a.size() == n && strncasecmp(a.data(), b, n) == 0;
+  const std::string_view asked = Trim(b);
+  return a.size() == asked.size() && strncasecmp(a.data(), asked.data(), asked.size()) == 0;
 }
+
+// Editors may start a UTF-8 file with a byte order mark; it is not part of the first line.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // One line of the file as it stands, split into its meaning.
 struct Line {
@@ -47,7 +51,11 @@ std::vector<Line> ParseLines(const std::string& content) {
     start = end + 1;
   }
   for (Line& line : lines) {
-    std::string_view t = Trim(line.text);
+    std::string_view t = line.text;
+    if (&line == &lines.front() && t.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+      t.remove_prefix(kUtf8Mark.size());
+    }
+    t = Trim(t);
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[') {
       const size_t close = t.rfind(']');
@@ -157,6 +165,8 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
   for (const Line& line : lines) out.push_back(line.text);
 
   const long s = FindSection(lines, section);
+  const std::string section_name(Trim(section));
+  const std::string key_name(key != nullptr ? Trim(key) : std::string_view());
   if (key == nullptr) {
     // Deleting a whole section: its header and every line up to the next section.
     if (s < 0) return true;
@@ -165,21 +175,22 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
     out.erase(out.begin() + s, out.begin() + static_cast<long>(end));
   } else if (s < 0) {
     if (value == nullptr) return true;
-    out.push_back(std::string("[") + section + "]");
-    out.push_back(std::string(key) + "=" + value);
+    out.push_back("[" + section_name + "]");
+    out.push_back(key_name + "=" + value);
   } else {
     const long k = FindKey(lines, s, key);
     if (k >= 0 && value == nullptr) {
       out.erase(out.begin() + k);
     } else if (k >= 0) {
-      out[static_cast<size_t>(k)] = std::string(key) + "=" + value;
+      // The key keeps the file's spelling of its name; only the value changes.
+      out[static_cast<size_t>(k)] = std::string(lines[static_cast<size_t>(k)].name) + "=" + value;
     } else if (value != nullptr) {
       // A new key goes behind the section's last key, before any blank lines that close it.
       size_t insert = static_cast<size_t>(s) + 1;
       for (size_t i = insert; i < lines.size() && lines[i].kind != Line::kSection; ++i) {
         if (!Trim(lines[i].text).empty()) insert = i + 1;
       }
-      out.insert(out.begin() + static_cast<long>(insert), std::string(key) + "=" + value);
+      out.insert(out.begin() + static_cast<long>(insert), key_name + "=" + value);
     } else {
       return true;
     }

@@ -1,0 +1,192 @@
+// profile_test.cc: one table of INI cases, run against whichever profile functions this build
+// has: the Linux build's own implementation, or the system's in the Windows build (so Wine's
+// behaviour checks ours).
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/test_temp_dir.h"
+
+namespace pb::platform {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+struct Write {
+  const char* section;
+  const char* key;    // null deletes the section
+  const char* value;  // null deletes the key
+};
+
+struct Read {
+  const char* section;
+  const char* key;
+  const char* expected;  // a string read when int_default is unset
+  uint32_t size = 64;    // the caller's buffer
+  const char* fallback = "default";
+  std::optional<int32_t> int_default = std::nullopt;
+  int32_t expected_int = 0;  // an integer read when int_default is set
+};
+
+Read Str(const char* section, const char* key, const char* expected, uint32_t size = 64) {
+  return Read{section, key, expected, size};
+}
+Read Int(const char* section, const char* key, int32_t fallback, int32_t expected) {
+  return Read{section, key, nullptr, 64, "", fallback, expected};
+}
+
+struct Case {
+  const char* name;
+  const char* file;  // the file before the writes; null: no file
+  std::vector<Write> writes;
+  std::vector<Read> reads;
+};
+
+const Case kCases[] = {
+    {"NamesMatchWithoutCase",
+     "[Peer]\r\nMcstPort=7000\r\n",
+     {},
+     {Str("PEER", "mcstport", "7000"), Str("peer", "MCSTPORT", "7000")}},
+    {"FirstSectionAndFirstKeyWin",
+     "[A]\r\nk=1\r\nK=2\r\n[B]\r\nk=3\r\n[a]\r\nk=4\r\nonly_later=5\r\n",
+     {},
+     {Str("A", "k", "1"), Str("B", "k", "3"), Str("a", "only_later", "default")}},
+    {"BlanksAroundNamesAndValuesAreDropped",
+     "  [S]  \r\n  key one  =  some value  \r\n\tk2\t=\tv2\t\r\nk3=\r\n",
+     {},
+     {Str("S", "key one", "some value"), Str("S", "k2", "v2"), Str("S", "k3", "")}},
+    {"CallerNamesCountWithoutTheirBlanks",
+     "[S]\r\nk=1\r\nother=2\r\n",
+     {{" S ", "\tk ", "3"}},
+     {Str("  S", "k  ", "3"), Str("S", "other", "2"), Int(" S\t", " other ", 0, 2)}},
+    {"ByteOrderMarkDoesNotHideTheFirstSection",
+     "\xEF\xBB\xBF[S]\r\nk=1\r\n",
+     {},
+     {Str("S", "k", "1")}},
+    {"OnePairOfSurroundingQuotesIsDropped",
+     "[Q]\r\nd=\"two words\"\r\ns='single'\r\nopen=\"unbalanced\r\nmixed=\"a'\r\n"
+     "inner=\"a\"b\"\r\nempty=\"\"\r\nlone=\"\r\n",
+     {},
+     {Str("Q", "d", "two words"), Str("Q", "s", "single"), Str("Q", "open", "\"unbalanced"),
+      Str("Q", "mixed", "\"a'"), Str("Q", "inner", "a\"b"), Str("Q", "empty", ""),
+      Str("Q", "lone", "\"")}},
+    {"MissingFileSectionOrKeyGivesTheDefault",
+     "[S]\r\nname-only\r\nk=v\r\n",
+     {},
+     {Str("S", "missing", "default"), Str("T", "k", "default"), Str("S", "name-only", "default"),
+      Read{"S", "missing", "def", 64, "def   "}}},
+    {"SmallBufferTakesSizeLessOneCharacters",
+     "[S]\r\nk=abcdef\r\nq=\"abcdef\"\r\n",
+     {},
+     {Str("S", "k", "abc", 4), Str("S", "k", "", 1), Str("S", "q", "abc", 4),
+      Str("S", "k", "abcdef", 7), Read{"S", "none", "dead", 5, "deadbeef"}}},
+    {"IntegersTakeTheLeadingSignedDecimal",
+     "[N]\r\nplain=7129\r\nneg=-5\r\nplus=+7\r\ntail=12abc\r\ntext=abc\r\nempty=\r\n"
+     "spaced=  42  \r\nquoted=\"15\"\r\nbig=70665\r\n",
+     {},
+     {Int("N", "plain", 1, 7129), Int("N", "neg", 1, -5), Int("N", "plus", 1, 7),
+      Int("N", "tail", 1, 12), Int("N", "text", 1, 0), Int("N", "empty", 99, 99),
+      Int("N", "spaced", 1, 42), Int("N", "quoted", 1, 15), Int("N", "big", 1, 70665),
+      Int("N", "missing", -1, -1), Int("X", "plain", 3, 3)}},
+    {"MissingFileGivesIntegerDefault",
+     nullptr,
+     {},
+     {Int("S", "k", 15, 15), Str("S", "k", "default")}},
+    {"WriteKeepsTheOtherLines",
+     "; settings\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n",
+     {{"A", "z", "3"}},
+     {Str("A", "x", "1"), Str("A", "z", "3"), Str("B", "y", "2"), Str("B", "z", "default")}},
+    {"WriteRewritesAnExistingKeyWhateverItsCase",
+     "[A]\r\nx=1\r\nw=0\r\n[B]\r\nx=2\r\n",
+     {{"a", "X", "9"}},
+     {Str("A", "x", "9"), Str("A", "w", "0"), Str("B", "x", "2")}},
+    {"WriteCreatesFileAndSection",
+     nullptr,
+     {{"User", "McstPort", "7000"}, {"User", "Group", "A>B"}, {"Other", "Nickname", "n"}},
+     {Int("User", "McstPort", 7129, 7000), Str("User", "Group", "A>B"),
+      Str("Other", "Nickname", "n"), Str("Other", "Group", "default")}},
+    {"WriteCreatesSectionInExistingFile",
+     "[A]\r\nx=1",
+     {{"B", "y", "2"}},
+     {Str("A", "x", "1"), Str("B", "y", "2")}},
+    {"WriteWithNullValueDeletesKeyAndNullKeyDeletesSection",
+     "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n[C]\r\nw=4\r\n",
+     {{"A", "x", nullptr}, {"B", nullptr, nullptr}},
+     {Str("A", "x", "default"), Str("A", "y", "2"), Str("B", "z", "default"), Str("C", "w", "4")}},
+};
+
+class ProfileTableTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ProfileTableTest, ReadsAfterWrites) {
+  const Case& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("Peerbeacon.ini");
+  if (c.file != nullptr) WriteBytes(path, c.file);
+  for (const Write& w : c.writes) {
+    ASSERT_TRUE(WriteProfileString(w.section, w.key, w.value, path.c_str()))
+        << "[" << w.section << "] " << (w.key ? w.key : "(null)");
+  }
+  for (const Read& r : c.reads) {
+    SCOPED_TRACE(std::string("[") + r.section + "] " + r.key);
+    if (r.int_default.has_value()) {
+      EXPECT_EQ(GetProfileInt(r.section, r.key, *r.int_default, path.c_str()), r.expected_int);
+      continue;
+    }
+    std::vector<char> buffer(r.size + 8, '#');
+    const uint32_t n =
+        GetProfileString(r.section, r.key, r.fallback, buffer.data(), r.size, path.c_str());
+    EXPECT_EQ(std::string(buffer.data()), r.expected);
+    EXPECT_EQ(n, strlen(r.expected));
+    EXPECT_EQ(buffer[r.size], '#') << "wrote beyond the buffer";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProfileTableTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileTest, WriteFailsWhereTheFileCannotBeCreated) {
+  TempDir dir;
+  const std::string path = dir.File("missing") + PathSeparator() + "Peerbeacon.ini";
+  EXPECT_FALSE(WriteProfileString("S", "k", "v", path.c_str()));
+}
+
+TEST(ProfileTest, LongValueIsCutAtTheBuffer) {
+  TempDir dir;
+  const std::string path = dir.File("Peerbeacon.ini");
+  const std::string nickname(3000, 'n');
+  ASSERT_TRUE(WriteProfileString("S", "Nickname", nickname.c_str(), path.c_str()));
+  std::vector<char> buffer(2048);
+  EXPECT_EQ(GetProfileString("S", "Nickname", "", buffer.data(), 2048, path.c_str()), 2047u);
+  EXPECT_EQ(std::string(buffer.data()), nickname.substr(0, 2047));
+}
+
+#if !defined(_WIN32)
+// The layout of what our own writer leaves on disk: other lines byte for byte where they were,
+// CRLF line ends. (Wine re-lays out a whole file when it writes one, so this is not compared
+// against the Windows build.)
+TEST(ProfileFileTest, WriterKeepsLinesInPlaceWithCrlf) {
+  TempDir dir;
+  const std::string path = dir.File("Peerbeacon.ini");
+  WriteBytes(path, "; settings\n[A]\n x = 1 \n\n[B]\ny=2");
+  ASSERT_TRUE(WriteProfileString("A", "z", "3", path.c_str()));
+  // A rewritten key keeps the file's spelling of its name.
+  ASSERT_TRUE(WriteProfileString(" a ", "X", "9", path.c_str()));
+  ASSERT_TRUE(WriteProfileString(" C ", " k ", "v", path.c_str()));
+  EXPECT_EQ(ReadBytes(path), "; settings\r\n[A]\r\nx=9\r\nz=3\r\n\r\n[B]\r\ny=2\r\n[C]\r\nk=v\r\n");
+}
+
+TEST(ProfileFileTest, NewFileHoldsTheSectionAndKey) {
+  TempDir dir;
+  const std::string path = dir.File("Peerbeacon.ini");
+  ASSERT_TRUE(WriteProfileString("root", "McstTTL", "1", path.c_str()));
+  EXPECT_EQ(ReadBytes(path), "[root]\r\nMcstTTL=1\r\n");
+}
+#endif
+
+}  // namespace
+}  // namespace pb::platform
