@@ -1,0 +1,201 @@
+// command_table.cc: the host's commands, their dispatch, and the output format for tests.
+//
+// With --machine every fact is one line on standard output, and every command ends with
+// exactly one status line, so a test can read a command's output up to that line:
+//   OK                                  the command succeeded
+//   ERR <command>: <reason>             it failed (unknown command, bad arguments, refused)
+// Fact lines, by command (values in "" are escaped: \" \\ \r \n \t and \xHH for other bytes
+// outside printable ASCII):
+//   LOADED path="<file>" exports=<found> missing=<name,name|->   at start-up
+//   SPEC name="Peerbeacon" values=256,256,2,79                   at start-up (NetExSpecification)
+//   INIT <result>                                                InitializeNetEx's result
+//   CALL <export> <result>                                       start, startex, absence, leave,
+//                                                                and StartEntry at start-up
+//   STATUS <value> running=<0|1> listening=<0|1> presence=<0|1>  status (also at start-up)
+//   PEERS count=<n>                                              peers, followed by n PEER lines
+//   PEER index=<i> addr=<a.b.c.d> port=<p> status=<s> name="<display name>" groups=<id,id>
+//   GROUPS count=<n>                                             groups, followed by n GROUP lines
+//   GROUP index=<i> parent=<i|-1> name="<name>" path="<A>B>"
+//   BAD reason="<why>"                                           a record that could not be read
+//   INFO index=<i> text="<GetEntryInfo text>"                    info
+//   WAITED peers=<n> ms=<elapsed>                                wait-peers
+//   MEMO from=<a.b.c.d|-> port=<p> name="<name>" length=<frame length> data="<payload>"
+//                                                                a memo arrived (any time)
+//   UNINIT <result>                                              UnInitializeNetEx at the end
+// Warnings and the reasons for a failed start go to standard error.
+#include "host/command_table.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "host/commands.h"
+#include "host/text_escape.h"
+
+namespace pbhost {
+namespace {
+
+CommandResult RunHelp(Session& session, const CommandArgs& args);
+
+CommandResult RunSleep(Session& /*session*/, const CommandArgs& args) {
+  int32_t ms = 0;
+  if (!ParseInt32(args[0], &ms) || ms < 0) return Failed("bad milliseconds " + args[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  return Ok();
+}
+
+CommandResult RunQuit(Session& /*session*/, const CommandArgs& /*args*/) {
+  CommandResult result;
+  result.quit = true;
+  return result;
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : Commands()) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+// The first export that `command` needs and the plug-in lacks, or null.
+const char* MissingExport(const Session& session, const Command& command) {
+  for (const char* name : command.needs) {
+    if (!session.api.Has(name)) return name;
+  }
+  return nullptr;
+}
+
+CommandResult RunHelp(Session& session, const CommandArgs& /*args*/) {
+  session.out.Human("commands:");
+  for (const Command& command : Commands()) {
+    std::string line = std::string("  ") + command.name;
+    if (*command.usage != '\0') line += std::string(" ") + command.usage;
+    line.resize(std::max<size_t>(line.size() + 1, 24), ' ');
+    line += command.summary;
+    if (const char* missing = MissingExport(session, command)) {
+      line += std::string(" (unavailable: no ") + missing + ")";
+    }
+    session.out.Human(line);
+  }
+  return Ok();
+}
+
+CommandResult Execute(Session& session, const std::vector<std::string>& words) {
+  const Command* command = FindCommand(words[0]);
+  if (command == nullptr) return Failed("unknown command; try help");
+  const CommandArgs args(words.begin() + 1, words.end());
+  if (args.size() < command->min_args || args.size() > command->max_args) {
+    return Failed(std::string("usage: ") + command->name + " " + command->usage);
+  }
+  if (const char* missing = MissingExport(session, *command)) {
+    return Failed(std::string("unavailable: the plug-in does not export ") + missing);
+  }
+  return command->run(session, args);
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"peers",
+       "",
+       "list the peers with their groups",
+       {"LockEntryList", "UnlockEntryList", "GetEntryCount", "GetEntryData"},
+       0,
+       0,
+       RunPeers},
+      {"groups",
+       "",
+       "show the group tree",
+       {"LockEntryList", "UnlockEntryList", "GetGroupCount", "GetGroupData"},
+       0,
+       0,
+       RunGroups},
+      {"info",
+       "INDEX",
+       "show user and machine of a listed peer",
+       {"LockEntryList", "UnlockEntryList", "GetEntryData", "GetEntryInfo"},
+       1,
+       1,
+       RunInfo},
+      {"wait-peers",
+       "N [SECONDS]",
+       "wait until at least N peers are listed (default 10 s)",
+       {"LockEntryList", "UnlockEntryList", "GetEntryCount"},
+       1,
+       2,
+       RunWaitPeers},
+      {"start", "", "announce this user (StartEntry)", {"StartEntry"}, 0, 0, RunStart},
+      {"startex", "N", "announce with absence value N", {"StartEntryEx"}, 1, 1, RunStartEx},
+      {"absence", "N", "set the absence value (0 present)", {"AbsenceEntry"}, 1, 1, RunAbsence},
+      {"leave", "", "tell the network this user leaves", {"ExitEntry"}, 0, 0, RunLeave},
+      {"status",
+       "",
+       "show whether the plug-in runs, listens and hears presence",
+       {"GetNxlStatus"},
+       0,
+       0,
+       RunStatus},
+      {"sleep", "MS", "pause the command stream", {}, 1, 1, RunSleep},
+      {"help", "", "this list", {}, 0, 0, RunHelp},
+      {"quit", "", "leave, stop the plug-in and exit", {}, 0, 0, RunQuit},
+  };
+  return commands;
+}
+
+bool SplitCommandLine(const std::string& line, std::vector<std::string>* words) {
+  words->clear();
+  size_t i = 0;
+  const auto blank = [&](size_t at) {
+    return line[at] == ' ' || line[at] == '\t' || line[at] == '\r' || line[at] == '\n';
+  };
+  for (;;) {
+    while (i < line.size() && blank(i)) ++i;
+    if (i == line.size()) return true;
+    if (words->empty() && line[i] == '#') return true;
+    std::string word;
+    bool quoted = false;
+    while (i < line.size() && (quoted || !blank(i))) {
+      const char c = line[i++];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (quoted && c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) {
+        word += line[i++];
+      } else {
+        word += c;
+      }
+    }
+    if (quoted) return false;
+    words->push_back(std::move(word));
+  }
+}
+
+bool RunCommandLoop(Session& session, std::istream& in, bool interactive) {
+  bool all_ok = true;
+  std::string line;
+  for (;;) {
+    if (interactive) session.out.Prompt("pb> ");
+    if (!std::getline(in, line)) break;
+    std::vector<std::string> words;
+    CommandResult result;
+    if (!SplitCommandLine(line, &words)) {
+      words = {"?"};
+      result = Failed("unterminated quote");
+    } else if (words.empty()) {
+      continue;
+    } else {
+      result = Execute(session, words);
+    }
+    if (result.ok) {
+      session.out.Machine("OK");
+    } else {
+      all_ok = false;
+      session.out.Machine("ERR " + EscapeMachine(words[0]) + ": " + EscapeMachine(result.error));
+      session.out.Human("error: " + EscapeHuman(words[0]) + ": " + EscapeHuman(result.error));
+    }
+    if (result.quit) break;
+  }
+  return all_ok;
+}
+
+}  // namespace pbhost

@@ -1,0 +1,196 @@
+// list_commands.cc: the commands that read the plug-in's peers and groups.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "host/commands.h"
+#include "host/entry_reader.h"
+#include "host/text_escape.h"
+
+namespace pbhost {
+namespace {
+
+constexpr const char* kStatusNames[] = {"?", "present", "absent"};
+
+std::string JoinIds(const std::vector<int32_t>& ids) {
+  std::string text;
+  for (int32_t id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
+  return text;
+}
+
+CommandResult LockFailed() { return Failed("LockEntryList refused the lock"); }
+
+void PrintPeer(Session& session, const ListedPeer& peer, const std::vector<GroupRecord>& groups) {
+  const PeerRecord& r = peer.record;
+  const std::string address = DottedAddress(r.address);
+  session.out.Machine("PEER index=" + std::to_string(peer.index) + " addr=" + address +
+                      " port=" + std::to_string(r.port) + " status=" + std::to_string(r.status) +
+                      " name=\"" + EscapeMachine(r.name) + "\" groups=" + JoinIds(r.group_ids));
+  std::string paths;
+  for (int32_t id : r.group_ids) paths += (paths.empty() ? "" : ", ") + GroupPath(groups, id);
+  const char* status = r.status == 1 || r.status == 2 ? kStatusNames[r.status] : "status ?";
+  session.out.Human("  [" + std::to_string(peer.index) + "] " + EscapeHuman(r.name) + "  " +
+                    address + ":" + std::to_string(r.port) + "  " + status +
+                    (paths.empty() ? "" : "  groups: " + EscapeHuman(paths)));
+}
+
+// Prints `index` and its children below it, depth first; `seen` stops a malformed table that
+// names a group as its own ancestor.
+void PrintGroupTree(Session& session, const std::vector<GroupRecord>& groups, size_t index,
+                    int depth, std::vector<bool>* seen) {
+  if ((*seen)[index]) return;
+  (*seen)[index] = true;
+  session.out.Human(std::string(2 + 2 * static_cast<size_t>(depth), ' ') + "[" +
+                    std::to_string(index) + "] " + EscapeHuman(groups[index].name));
+  for (size_t child = 0; child < groups.size(); ++child) {
+    if (groups[child].parent == static_cast<int32_t>(index)) {
+      PrintGroupTree(session, groups, child, depth + 1, seen);
+    }
+  }
+}
+
+bool IsRoot(const std::vector<GroupRecord>& groups, size_t index) {
+  const int32_t parent = groups[index].parent;
+  return parent < 0 || static_cast<size_t>(parent) >= groups.size() ||
+         static_cast<size_t>(parent) == index;
+}
+
+int32_t CountPeers(const PluginApi& api, bool* locked) {
+  EntryListLock lock(api);
+  *locked = lock.locked();
+  return lock.locked() ? api.GetEntryCount() : 0;
+}
+
+}  // namespace
+
+CommandResult RunPeers(Session& session, const CommandArgs& /*args*/) {
+  const PluginApi& api = session.api;
+  std::vector<ListedPeer> peers;
+  std::vector<GroupRecord> groups;
+  std::vector<std::string> errors;
+  {
+    EntryListLock lock(api);
+    if (!lock.locked()) return LockFailed();
+    const int32_t count = api.GetEntryCount();
+    if (count < 0 || count > kMaxListCount) {
+      return Failed("GetEntryCount returned " + std::to_string(count));
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      ListedPeer peer;
+      std::string error;
+      if (FetchPeer(api, i, &peer, &error)) {
+        peers.push_back(std::move(peer));
+      } else {
+        errors.push_back(error);
+      }
+    }
+    // Node-list group indexes hold only within one lock period: read them under the same lock.
+    groups = FetchGroups(api, &errors);
+  }
+  session.out.Machine("PEERS count=" + std::to_string(peers.size()));
+  session.out.Human(std::to_string(peers.size()) + (peers.size() == 1 ? " peer" : " peers"));
+  for (const ListedPeer& peer : peers) PrintPeer(session, peer, groups);
+  if (!errors.empty()) {
+    for (const std::string& error : errors) {
+      session.out.Machine("BAD reason=\"" + EscapeMachine(error) + "\"");
+    }
+    return Failed(std::to_string(errors.size()) + " record(s) could not be read: " + errors[0]);
+  }
+  return Ok();
+}
+
+CommandResult RunGroups(Session& session, const CommandArgs& /*args*/) {
+  std::vector<GroupRecord> groups;
+  std::vector<std::string> errors;
+  {
+    EntryListLock lock(session.api);
+    if (!lock.locked()) return LockFailed();
+    groups = FetchGroups(session.api, &errors);
+  }
+  session.out.Machine("GROUPS count=" + std::to_string(groups.size()));
+  session.out.Human(std::to_string(groups.size()) + (groups.size() == 1 ? " group" : " groups"));
+  for (size_t i = 0; i < groups.size(); ++i) {
+    session.out.Machine("GROUP index=" + std::to_string(i) +
+                        " parent=" + std::to_string(groups[i].parent) + " name=\"" +
+                        EscapeMachine(groups[i].name) + "\" path=\"" +
+                        EscapeMachine(GroupPath(groups, static_cast<int32_t>(i))) + "\"");
+  }
+  std::vector<bool> seen(groups.size(), false);
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (IsRoot(groups, i)) PrintGroupTree(session, groups, i, 0, &seen);
+  }
+  // Whatever a cycle kept away from every root still gets shown.
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (!seen[i]) PrintGroupTree(session, groups, i, 0, &seen);
+  }
+  if (!errors.empty()) {
+    for (const std::string& error : errors) {
+      session.out.Machine("BAD reason=\"" + EscapeMachine(error) + "\"");
+    }
+    return Failed(std::to_string(errors.size()) + " group(s) could not be read: " + errors[0]);
+  }
+  return Ok();
+}
+
+CommandResult RunInfo(Session& session, const CommandArgs& args) {
+  int32_t index = 0;
+  if (!ParseInt32(args[0], &index) || index < 0) return Failed("bad peer index " + args[0]);
+  // Comfortably above the 304 bytes the plug-in asks for and the longest text it can build.
+  char text[512] = {};
+  int32_t length = 0;
+  {
+    EntryListLock lock(session.api);
+    if (!lock.locked()) return LockFailed();
+    ListedPeer peer;
+    std::string error;
+    if (!FetchPeer(session.api, index, &peer, &error)) return Failed(error);
+    length = session.api.GetEntryInfo(text, static_cast<int32_t>(sizeof text), peer.raw.data(),
+                                      static_cast<int32_t>(peer.raw.size()));
+  }
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof text) {
+    return Failed("GetEntryInfo returned " + std::to_string(length));
+  }
+  // Trust the terminator inside the buffer rather than the returned length alone.
+  const std::string info(text, std::find(text, text + sizeof text - 1, '\0'));
+  session.out.Machine("INFO index=" + std::to_string(index) + " text=\"" + EscapeMachine(info) +
+                      "\"");
+  size_t start = 0;
+  while (start <= info.size()) {
+    size_t end = info.find("\r\n", start);
+    if (end == std::string::npos) end = info.size();
+    session.out.Human("  " + EscapeHuman(info.substr(start, end - start)));
+    start = end + 2;
+  }
+  return Ok();
+}
+
+CommandResult RunWaitPeers(Session& session, const CommandArgs& args) {
+  int32_t wanted = 0;
+  int32_t seconds = 10;
+  if (!ParseInt32(args[0], &wanted) || wanted < 0) return Failed("bad peer count " + args[0]);
+  if (args.size() > 1 && (!ParseInt32(args[1], &seconds) || seconds < 0)) {
+    return Failed("bad time-out " + args[1]);
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto begin = Clock::now();
+  const auto deadline = begin + std::chrono::seconds(seconds);
+  int32_t count = 0;
+  for (;;) {
+    bool locked = false;
+    count = CountPeers(session.api, &locked);
+    if (!locked) return LockFailed();
+    if (count >= wanted || Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+  if (count < wanted) {
+    return Failed("timed out after " + std::to_string(seconds) + " s with " +
+                  std::to_string(count) + " of " + std::to_string(wanted) + " peers");
+  }
+  session.out.Machine("WAITED peers=" + std::to_string(count) + " ms=" + std::to_string(ms));
+  session.out.Human(std::to_string(count) + " peers after " + std::to_string(ms) + " ms");
+  return Ok();
+}
+
+}  // namespace pbhost

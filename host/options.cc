@@ -1,0 +1,51 @@
+// options.cc: parsing of the host's command line.
+#include "host/options.h"
+
+namespace pbhost {
+
+const char kUsage[] =
+    "usage: peerbeacon-host [options]\n"
+    "  --plugin PATH     plug-in file (default: Peerbeacon.nxl beside this program)\n"
+    "  --script FILE     read commands from FILE instead of standard input\n"
+    "  --machine         machine-readable output, one fact per line\n"
+    "  --no-announce     do not call StartEntry after start-up\n"
+    "  --allow-missing   warn about missing exports and disable the commands that need them\n"
+    "  --text TEXT       the text handed to InitializeNetEx (default peerbeacon-host)\n"
+    "  --help            this text\n"
+    "Commands are read interactively (prompt \"pb> \") when standard input is a terminal;\n"
+    "type help for the list.\n";
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    if (arg == "--plugin") {
+      if (!value(&options->plugin)) return false;
+    } else if (arg == "--script") {
+      if (!value(&options->script)) return false;
+    } else if (arg == "--text") {
+      if (!value(&options->text)) return false;
+    } else if (arg == "--machine") {
+      options->machine = true;
+    } else if (arg == "--no-announce") {
+      options->announce = false;
+    } else if (arg == "--allow-missing") {
+      options->allow_missing = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options->help = true;
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace pbhost
