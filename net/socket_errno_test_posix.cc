@@ -1,0 +1,42 @@
+// socket_errno_test_posix.cc: the Linux build's errno translation and loopback-free lookup.
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include "net/socket.h"
+
+namespace pb {
+namespace {
+
+TEST(WinsockErrorFromErrnoTest, MapsEachErrnoOnce) {
+  const struct {
+    int errno_value;
+    int32_t winsock;
+  } kTable[] = {
+      {EWOULDBLOCK, 10035},   {EAGAIN, 10035},       {EINPROGRESS, 10036},  {EALREADY, 10037},
+      {EBADF, 10038},         {ENOTSOCK, 10038},     {EMSGSIZE, 10040},     {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051},  {ECONNRESET, 10054},   {EPIPE, 10054},
+      {ENOTCONN, 10057},      {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
+      {EINVAL, 10022},        {EACCES, 10013},       {EINTR, 10004},        {ENOBUFS, 10055},
+      {EISCONN, 10056},       {ECONNABORTED, 10053}, {EMFILE, 10024},       {EFAULT, 10014},
+  };
+  for (const auto& entry : kTable) {
+    EXPECT_EQ(WinsockErrorFromErrno(entry.errno_value, false), entry.winsock)
+        << "errno " << entry.errno_value;
+  }
+  // A non-blocking connect that is under way is "would block" on Winsock.
+  EXPECT_EQ(WinsockErrorFromErrno(EINPROGRESS, true), kWsaEWouldBlock);
+  EXPECT_EQ(WinsockErrorFromErrno(ECONNREFUSED, true), kWsaEConnRefused);
+  // Anything unknown is a failed system call, never a number that means something else.
+  EXPECT_EQ(WinsockErrorFromErrno(ENOENT, false), kWsaSysCallFailure);
+  EXPECT_EQ(WinsockErrorFromErrno(0, false), kWsaSysCallFailure);
+}
+
+TEST(ResolveHostIpv4Test, SkipsLoopbackResults) {
+  uint32_t address = 0x12345678;
+  EXPECT_FALSE(ResolveHostIpv4("127.0.0.1", &address));
+  EXPECT_EQ(address, 0x12345678u);
+  EXPECT_EQ(LastSocketError(), kWsaHostNotFound);
+}
+
+}  // namespace
+}  // namespace pb

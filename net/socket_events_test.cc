@@ -1,0 +1,423 @@
+// socket_events_test.cc: the dispatcher's table rules and posting rules with real loopback sockets.
+#include "net/socket_events.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "net/socket.h"
+#include "net/socket_events_test_host.h"
+#include "platform/platform.h"
+
+namespace pb {
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr uint32_t kWake = 3000;  // ms: long enough for any expected notification
+constexpr uint32_t kQuiet = 300;  // ms: how long an unexpected notification is waited for
+
+platform::UniqueHandle AutoEvent() {
+  return platform::UniqueHandle(platform::CreateEventObject(false, false));
+}
+
+bool Woken(const platform::UniqueHandle& event, uint32_t timeout_ms) {
+  platform::Handle h = event.get();
+  return WaitSocketEvents(1, &h, false, timeout_ms, false) == 0;
+}
+
+uint32_t EventCode(const Socket& s) {
+  SocketEventRecord record{};
+  if (GetSocketEvent(s.get(), nullptr, &record) != 1) return 0xDEAD;
+  return record.event;
+}
+
+int SlotOf(SocketHandle socket) {
+  SocketEventTable table;
+  SnapshotSocketEventTable(&table);
+  for (int i = 0; i < static_cast<int>(kSocketEventSlotCount); ++i) {
+    if (table.slots[i].socket == socket) return i;
+  }
+  return -1;
+}
+
+Socket BoundUdp(SocketAddress* address) {
+  Socket s = Socket::Create(kSockDgram, kIpProtoDefault);
+  EXPECT_TRUE(s.Bind(SocketAddress::FromHost(kLoopback, 0))) << LastSocketError();
+  EXPECT_TRUE(s.LocalName(address));
+  return s;
+}
+
+// A listening TCP socket on a free loopback port.
+Socket Listener(SocketAddress* address, int backlog = 4) {
+  Socket s = Socket::Create(kSockStream, kIpProtoTcp);
+  EXPECT_TRUE(s.Bind(SocketAddress::FromHost(kLoopback, 0))) << LastSocketError();
+  EXPECT_TRUE(s.Listen(backlog)) << LastSocketError();
+  EXPECT_TRUE(s.LocalName(address));
+  return s;
+}
+
+// A connected pair: client (blocking) and the server side accepted from listener.
+void ConnectedPair(Socket* client, Socket* server) {
+  SocketAddress address;
+  Socket listener = Listener(&address);
+  *client = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(client->Connect(address)) << LastSocketError();
+  *server = listener.Accept();
+  ASSERT_TRUE(server->valid()) << LastSocketError();
+}
+
+// Must run before anything opens the dispatcher in this process.
+TEST(SocketEventsBeforeOpen, EveryArmingFailsAndNullWindowDoesNotOpen) {
+  if (test_host::EverOpened()) GTEST_SKIP() << "the dispatcher was opened earlier";
+  OpenSocketEvents(nullptr);
+  SocketAddress address;
+  Socket s = BoundUdp(&address);
+  platform::UniqueHandle event = AutoEvent();
+  EXPECT_EQ(SelectSocketEvent(s.get(), event.get(), kFdRead | kFdClose), 0);
+  // A socket numbered 0 must not take one of the all-zero slots for its own.
+  EXPECT_EQ(SelectSocketEvent(0, event.get(), kFdRead), 0);
+  SocketEventRecord record;
+  std::memset(&record, 0xAB, sizeof record);
+  EXPECT_EQ(GetSocketEvent(s.get(), nullptr, &record), 0);
+  EXPECT_EQ(record.event, 0xABABABABu);
+  DeliverSocketNotification(0, kFdRead, 0);
+  SocketEventTable table;
+  SnapshotSocketEventTable(&table);
+  for (const SocketEventSlot& slot : table.slots) {
+    EXPECT_EQ(slot.socket, 0u);
+    EXPECT_EQ(slot.event, nullptr);
+    EXPECT_EQ(slot.mask, 0u);
+    EXPECT_EQ(slot.last_event, 0u);
+  }
+  EXPECT_FALSE(Woken(event, 0));
+}
+
+class SocketEventsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_NE(test_host::HostWindow(), nullptr);
+    test_host::OpenOnHost();
+  }
+};
+
+TEST_F(SocketEventsTest, SlotLifecycleKeepsSlotAndCodeAndFreesFully) {
+  SocketAddress address;
+  Socket s = BoundUdp(&address);
+  platform::UniqueHandle first = AutoEvent();
+  platform::UniqueHandle second = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(s.get(), first.get(), kFdRead | kFdClose), 1);
+  const int slot = SlotOf(s.get());
+  ASSERT_GE(slot, 0);
+
+  ASSERT_TRUE(test_host::NotifyThroughPlatform(s.get(), kFdRead, 0));
+  EXPECT_TRUE(Woken(first, 0));
+  EXPECT_EQ(EventCode(s), kFdRead);
+  EXPECT_EQ(EventCode(s), kFdRead) << "reading must not clear the code";
+
+  // Re-arming with another mask and event: same slot, the old code stays.
+  ASSERT_EQ(SelectSocketEvent(s.get(), second.get(), kFdConnect | kFdClose), 1);
+  EXPECT_EQ(SlotOf(s.get()), slot);
+  SocketEventTable table;
+  SnapshotSocketEventTable(&table);
+  EXPECT_EQ(table.slots[slot].event, second.get());
+  EXPECT_EQ(table.slots[slot].mask, kFdConnect | kFdClose);
+  EXPECT_EQ(table.slots[slot].last_event, kFdRead);
+
+  // FD_READ is outside the new mask: dropped, nothing set, code unchanged.
+  ASSERT_TRUE(test_host::NotifyThroughPlatform(s.get(), kFdRead, 0));
+  EXPECT_FALSE(Woken(second, 0));
+  EXPECT_FALSE(Woken(first, 0));
+  EXPECT_EQ(EventCode(s), kFdRead);
+
+  // The error travels in the high word of the notification.
+  ASSERT_TRUE(test_host::NotifyThroughPlatform(s.get(), kFdClose, kWsaEConnReset));
+  EXPECT_TRUE(Woken(second, 0));
+  EXPECT_EQ(EventCode(s), kFdClose);
+  EXPECT_EQ(GetSocketEventError(s.get()), kWsaEConnReset);
+
+  ASSERT_EQ(SelectSocketEvent(s.get(), nullptr, 0), 1);
+  SnapshotSocketEventTable(&table);
+  EXPECT_EQ(table.slots[slot].socket, kInvalidSocket);
+  EXPECT_EQ(table.slots[slot].event, nullptr);
+  EXPECT_EQ(table.slots[slot].mask, 0u);
+  EXPECT_EQ(table.slots[slot].last_event, 0u);
+  SocketEventRecord record{};
+  record.event = 77;
+  EXPECT_EQ(GetSocketEvent(s.get(), nullptr, &record), 0);
+  EXPECT_EQ(record.event, 77u);
+}
+
+TEST_F(SocketEventsTest, DisarmingAnUnknownSocketChangesNothing) {
+  SocketAddress address;
+  Socket armed = BoundUdp(&address);
+  Socket unknown = BoundUdp(&address);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(armed.get(), event.get(), kFdRead), 1);
+  SocketEventTable before;
+  SnapshotSocketEventTable(&before);
+  EXPECT_EQ(SelectSocketEvent(unknown.get(), event.get(), 0), 0);
+  SocketEventTable after;
+  SnapshotSocketEventTable(&after);
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+  // Opening again while open changes nothing either.
+  test_host::OpenOnHost();
+  SnapshotSocketEventTable(&after);
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+  EXPECT_EQ(SelectSocketEvent(armed.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, SixtyFifthArmingFailsThenTakesLowestFreedSlot) {
+  SocketEventTable table;
+  SnapshotSocketEventTable(&table);
+  for (const SocketEventSlot& slot : table.slots) ASSERT_EQ(slot.socket, kInvalidSocket);
+
+  SocketAddress address;
+  std::vector<Socket> sockets;
+  platform::UniqueHandle event = AutoEvent();
+  for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
+    sockets.push_back(BoundUdp(&address));
+    ASSERT_EQ(SelectSocketEvent(sockets.back().get(), event.get(), kFdRead), 1) << i;
+    ASSERT_EQ(SlotOf(sockets.back().get()), static_cast<int>(i));
+  }
+  Socket extra = BoundUdp(&address);
+  EXPECT_EQ(SelectSocketEvent(extra.get(), event.get(), kFdRead), 0);
+  EXPECT_EQ(SlotOf(extra.get()), -1);
+
+  ASSERT_EQ(SelectSocketEvent(sockets[40].get(), nullptr, 0), 1);
+  ASSERT_EQ(SelectSocketEvent(sockets[7].get(), nullptr, 0), 1);
+  EXPECT_EQ(SelectSocketEvent(extra.get(), event.get(), kFdRead), 1);
+  EXPECT_EQ(SlotOf(extra.get()), 7);
+
+  // The socket armed after a refused arming still gets its notifications.
+  Socket sender = Socket::Create(kSockDgram, kIpProtoDefault);
+  SocketAddress extra_address;
+  ASSERT_TRUE(extra.LocalName(&extra_address));
+  ASSERT_EQ(sender.SendTo("x", 1, extra_address), 1);
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(extra), kFdRead);
+
+  EXPECT_EQ(SelectSocketEvent(extra.get(), nullptr, 0), 1);
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    if (i != 7 && i != 40) {
+      EXPECT_EQ(SelectSocketEvent(sockets[i].get(), nullptr, 0), 1);
+    }
+  }
+}
+
+TEST_F(SocketEventsTest, StopEventAtIndexZeroWins) {
+  platform::UniqueHandle stop(platform::CreateEventObject(true, false));
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_TRUE(platform::SetEventObject(event.get()));
+  platform::Handle handles[2] = {stop.get(), event.get()};
+  EXPECT_EQ(WaitSocketEvents(2, handles, false, 0, true), 1u);
+  EXPECT_EQ(WaitSocketEvents(2, handles, false, 0, false), platform::kWaitTimeout);
+  ASSERT_TRUE(platform::SetEventObject(event.get()));
+  ASSERT_TRUE(platform::SetEventObject(stop.get()));
+  EXPECT_EQ(WaitSocketEvents(2, handles, false, kWake, false), 0u);
+  EXPECT_EQ(WaitSocketEvents(2, handles, false, kWake, false), 0u);
+  // The socket event was not consumed by the waits that stop ended.
+  EXPECT_TRUE(Woken(event, 0));
+}
+
+TEST_F(SocketEventsTest, DatagramsWakeOncePerReceive) {
+  SocketAddress address;
+  Socket receiver = BoundUdp(&address);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(receiver.get(), event.get(), kFdRead | kFdClose), 1);
+  Socket sender = Socket::Create(kSockDgram, kIpProtoUdp);
+  ASSERT_TRUE(sender.Bind(SocketAddress::FromHost(kLoopback, 0)));
+  SocketAddress sender_address;
+  ASSERT_TRUE(sender.LocalName(&sender_address));
+  const char* const kTexts[3] = {"first", "second datagram", "3"};
+  for (const char* text : kTexts) {
+    const int32_t size = static_cast<int32_t>(std::strlen(text));
+    ASSERT_EQ(sender.SendTo(text, size, address), size) << LastSocketError();
+  }
+
+  ASSERT_TRUE(Woken(event, kWake));
+  // Without a receive no further FD_READ is posted, although data stays queued.
+  EXPECT_FALSE(Woken(event, kQuiet));
+  for (const char* text : kTexts) {
+    if (text != kTexts[0]) {
+      ASSERT_TRUE(Woken(event, kWake)) << text;
+    }
+    EXPECT_EQ(EventCode(receiver), kFdRead);
+    uint32_t queued = 0;
+    ASSERT_TRUE(receiver.BytesAvailable(&queued));
+    EXPECT_GE(queued, std::strlen(text));
+    char buffer[64] = {};
+    SocketAddress from;
+    const int32_t n = receiver.ReceiveFrom(buffer, sizeof buffer, &from);
+    ASSERT_EQ(n, static_cast<int32_t>(std::strlen(text))) << LastSocketError();
+    EXPECT_EQ(std::memcmp(buffer, text, n), 0);
+    EXPECT_EQ(from, sender_address);
+  }
+  EXPECT_FALSE(Woken(event, kQuiet)) << "a fourth wake without a fourth datagram";
+  EXPECT_EQ(SelectSocketEvent(receiver.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, ListenerWakesForEachWaitingConnection) {
+  SocketAddress address;
+  Socket listener = Listener(&address);
+  Socket a = Socket::Create(kSockStream, kIpProtoTcp);
+  Socket b = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(a.Connect(address)) << LastSocketError();
+  ASSERT_TRUE(b.Connect(address)) << LastSocketError();
+  SocketAddress a_local;
+  SocketAddress b_local;
+  ASSERT_TRUE(a.LocalName(&a_local));
+  ASSERT_TRUE(b.LocalName(&b_local));
+
+  // Armed only now: the connections already waiting are posted at once.
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(listener.get(), event.get(), kFdAccept), 1);
+  std::vector<SocketAddress> peers;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(Woken(event, kWake)) << i;
+    EXPECT_EQ(EventCode(listener), kFdAccept);
+    SocketAddress peer;
+    Socket accepted = listener.Accept(&peer);
+    ASSERT_TRUE(accepted.valid()) << LastSocketError();
+    peers.push_back(peer);
+  }
+  EXPECT_FALSE(Woken(event, kQuiet));
+  ASSERT_EQ(peers.size(), 2u);
+  EXPECT_TRUE((peers[0] == a_local && peers[1] == b_local) ||
+              (peers[0] == b_local && peers[1] == a_local));
+
+  // A later connection is posted again.
+  Socket c = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(c.Connect(address));
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(SelectSocketEvent(listener.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, WritableConnectionWakesAtOnceAndAfterABlockedSend) {
+  Socket client;
+  Socket server;
+  ConnectedPair(&client, &server);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), kFdWrite | kFdClose), 1);
+  ASSERT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(server), kFdWrite);
+  EXPECT_FALSE(Woken(event, kQuiet)) << "FD_WRITE again without a blocked send";
+
+  // Fill the connection until a send would block; FD_WRITE follows once room frees.
+  std::vector<char> chunk(16384, 'w');
+  int64_t sent = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const int32_t n = server.Send(chunk.data(), static_cast<int32_t>(chunk.size()));
+    if (n < 0) {
+      ASSERT_EQ(LastSocketError(), kWsaEWouldBlock);
+      break;
+    }
+    sent += n;
+  }
+  ASSERT_GT(sent, 0);
+  EXPECT_FALSE(Woken(event, kQuiet));
+  int64_t received = 0;
+  while (received < sent) {
+    const int32_t n = client.Receive(chunk.data(), static_cast<int32_t>(chunk.size()));
+    ASSERT_GT(n, 0) << LastSocketError();
+    received += n;
+  }
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(server), kFdWrite);
+  EXPECT_EQ(SelectSocketEvent(server.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, PeerCloseAfterDataGivesReadThenCloseOnce) {
+  Socket client;
+  Socket server;
+  ConnectedPair(&client, &server);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), kFdRead | kFdClose), 1);
+  const char kData[] = "Hi,Wren!";
+  ASSERT_EQ(client.Send(kData, sizeof kData), static_cast<int32_t>(sizeof kData));
+  ASSERT_TRUE(Woken(event, kWake));
+  ASSERT_EQ(EventCode(server), kFdRead);
+  client.Close();
+  EXPECT_FALSE(Woken(event, kQuiet)) << "FD_CLOSE before the queued data was read";
+
+  char buffer[64] = {};
+  ASSERT_EQ(server.Receive(buffer, sizeof buffer), static_cast<int32_t>(sizeof kData));
+  EXPECT_EQ(std::memcmp(buffer, kData, sizeof kData), 0);
+  ASSERT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(server), kFdClose);
+  EXPECT_EQ(GetSocketEventError(server.get()), 0);
+  EXPECT_FALSE(Woken(event, kQuiet)) << "FD_CLOSE comes once";
+
+  // Re-arming re-enables it, as a thread that re-arms for the close it already saw relies on.
+  ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), kFdClose), 1);
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(server), kFdClose);
+  EXPECT_EQ(SelectSocketEvent(server.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, ConnectCompletesWithFdConnectAndReportsFailure) {
+  // A port with no listener: bound once, then released.
+  SocketAddress closed_port;
+  {
+    Socket probe = Socket::Create(kSockStream, kIpProtoTcp);
+    ASSERT_TRUE(probe.Bind(SocketAddress::FromHost(kLoopback, 0)));
+    ASSERT_TRUE(probe.LocalName(&closed_port));
+  }
+  Socket refused = Socket::Create(kSockStream, kIpProtoTcp);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(refused.get(), event.get(), kFdConnect | kFdClose), 1);
+  ASSERT_FALSE(refused.Connect(closed_port));
+  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  ASSERT_TRUE(Woken(event, 10000));
+  EXPECT_EQ(EventCode(refused), kFdConnect);
+  EXPECT_EQ(GetSocketEventError(refused.get()), kWsaEConnRefused);
+  EXPECT_FALSE(Woken(event, kQuiet));
+  EXPECT_EQ(SelectSocketEvent(refused.get(), nullptr, 0), 1);
+
+  SocketAddress address;
+  Socket listener = Listener(&address);
+  Socket client = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_EQ(SelectSocketEvent(client.get(), event.get(), kFdConnect | kFdClose), 1);
+  ASSERT_FALSE(client.Connect(address));
+  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  ASSERT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(client), kFdConnect);
+  EXPECT_EQ(GetSocketEventError(client.get()), 0);
+  EXPECT_FALSE(Woken(event, kQuiet)) << "FD_CONNECT comes once";
+  // The next phase of an exchange: re-armed for writing, the connection wakes with FD_WRITE.
+  ASSERT_EQ(SelectSocketEvent(client.get(), event.get(), kFdWrite | kFdClose), 1);
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(client), kFdWrite);
+  EXPECT_EQ(SelectSocketEvent(client.get(), nullptr, 0), 1);
+}
+
+TEST_F(SocketEventsTest, AfterCloseSlotsWorkButNothingIsPosted) {
+  test_host::CloseOnHost();
+  SocketAddress address;
+  Socket receiver = BoundUdp(&address);
+  platform::UniqueHandle event = AutoEvent();
+  EXPECT_EQ(SelectSocketEvent(receiver.get(), event.get(), kFdRead), 1);
+  EXPECT_GE(SlotOf(receiver.get()), 0);
+  // Arming still makes the socket non-blocking.
+  char byte = 0;
+  EXPECT_EQ(receiver.Receive(&byte, 1), -1);
+  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  Socket sender = Socket::Create(kSockDgram, kIpProtoDefault);
+  ASSERT_EQ(sender.SendTo("x", 1, address), 1);
+  EXPECT_FALSE(Woken(event, kQuiet));
+  EXPECT_EQ(EventCode(receiver), 0u);
+  EXPECT_EQ(SelectSocketEvent(receiver.get(), nullptr, 0), 1);
+  EXPECT_EQ(SlotOf(receiver.get()), -1);
+
+  // Opening again frees every slot and notifications flow again.
+  ASSERT_EQ(SelectSocketEvent(receiver.get(), event.get(), kFdRead), 1);
+  test_host::OpenOnHost();
+  EXPECT_EQ(SlotOf(receiver.get()), -1);
+  ASSERT_EQ(SelectSocketEvent(receiver.get(), event.get(), kFdRead), 1);
+  EXPECT_TRUE(Woken(event, kWake));
+  EXPECT_EQ(EventCode(receiver), kFdRead);
+  EXPECT_EQ(SelectSocketEvent(receiver.get(), nullptr, 0), 1);
+}
+
+}  // namespace
+}  // namespace pb
