@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pb::platform {
 
@@ -174,6 +175,20 @@ int32_t GetProfileInt(const char* section, const char* key, int32_t default_valu
                       const char* path);
 bool WriteProfileString(const char* section, const char* key, const char* value,
                         const char* path);
+
+// The key lines of the first section named section, in file order: each key name as the file
+// spells it (trimmed) and its value exactly as GetProfileString would return it with no length
+// limit. Lets a reader that asks many keys of one file parse it once. False when the file
+// cannot be read; a missing section gives true and no entries (the Windows build, whose
+// system function cannot tell the two apart, answers both that way).
+struct ProfileEntry {
+  std::string key;
+  std::string value;
+};
+bool GetProfileSection(const char* section, const char* path, std::vector<ProfileEntry>* entries);
+// Whether a key name given by GetProfileSection matches the name a lookup asks for, by the
+// lookups' own rule (without regard to case).
+bool ProfileKeyMatches(const std::string& found, const char* asked);
 
 // ---------------------------------------------------------------------------------------------
 // Memory handed to the host: a movable, zero-initialised global block. The handle is what the

@@ -102,6 +102,14 @@ long FindKey(const std::vector<Line>& lines, long section_line, const char* key)
   return -1;
 }
 
+// A value as the lookups return it: one surrounding pair of matching quotes dropped.
+std::string_view Unquoted(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
 bool LookUp(const char* section, const char* key, const char* path, std::string* value) {
   if (section == nullptr || key == nullptr) return false;
   std::string content;
@@ -111,11 +119,7 @@ bool LookUp(const char* section, const char* key, const char* path, std::string*
   if (s < 0) return false;
   const long k = FindKey(lines, s, key);
   if (k < 0) return false;
-  std::string_view v = lines[static_cast<size_t>(k)].value;
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-    v = v.substr(1, v.size() - 2);
-  }
-  value->assign(v);
+  value->assign(Unquoted(lines[static_cast<size_t>(k)].value));
   return true;
 }
 
@@ -148,6 +152,26 @@ int32_t GetProfileInt(const char* section, const char* key, int32_t default_valu
   while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
+}
+
+bool GetProfileSection(const char* section, const char* path, std::vector<ProfileEntry>* entries) {
+  entries->clear();
+  std::string content;
+  if (section == nullptr || !ReadWholeFile(path, &content)) return false;
+  const std::vector<Line> lines = ParseLines(content);
+  const long s = FindSection(lines, section);
+  if (s < 0) return true;
+  for (size_t i = static_cast<size_t>(s) + 1; i < lines.size(); ++i) {
+    if (lines[i].kind == Line::kSection) break;
+    if (lines[i].kind != Line::kKey) continue;
+    entries->push_back(ProfileEntry{std::string(lines[i].name),
+                                    std::string(Unquoted(lines[i].value))});
+  }
+  return true;
+}
+
+bool ProfileKeyMatches(const std::string& found, const char* asked) {
+  return asked != nullptr && SameName(found, asked);
 }
 
 bool WriteProfileString(const char* section, const char* key, const char* value,
