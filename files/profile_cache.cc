@@ -1,0 +1,117 @@
+// profile_cache.cc: the identity-checked cache of parsed profile files.
+#include "files/profile_cache.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace pb {
+namespace {
+
+// Enough for the host-side file and the node-list file with room for a few stale paths.
+constexpr size_t kMaxCachedFiles = 8;
+
+struct CacheEntry {
+  std::string key;  // path and section names
+  platform::FileIdentity identity;
+  std::shared_ptr<const ProfileSnapshot> snapshot;
+};
+
+std::mutex g_mutex;
+std::vector<CacheEntry>* g_cache = nullptr;  // never freed: threads may read at process exit
+std::atomic<uint64_t> g_parses{0};
+
+std::string CacheKey(const std::string& path, std::initializer_list<const char*> sections) {
+  std::string key = path;
+  for (const char* s : sections) {
+    key += '\n';
+    key += s;
+  }
+  return key;
+}
+
+}  // namespace
+
+const std::vector<platform::ProfileEntry>* ProfileSnapshot::Section(const char* name) const {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (names_[i] == name) return &sections_[i];
+  }
+  return nullptr;
+}
+
+std::string ProfileSnapshot::GetString(const char* section, const char* key,
+                                       const char* default_value, uint32_t size) const {
+  if (size == 0) return std::string();
+  std::string value;
+  bool found = false;
+  const std::vector<platform::ProfileEntry>* entries = Section(section);
+  if (entries != nullptr && key != nullptr) {
+    for (const platform::ProfileEntry& entry : *entries) {
+      if (platform::ProfileKeyMatches(entry.key, key)) {
+        value = entry.value;
+        found = true;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    value = default_value != nullptr ? default_value : "";
+    while (!value.empty() && value.back() == ' ') value.pop_back();
+  }
+  if (value.size() > size - 1) value.resize(size - 1);
+  return value;
+}
+
+int32_t ProfileSnapshot::GetInt(const char* section, const char* key, int32_t default_value) const {
+  const std::string text = GetString(section, key, "", 30);
+  if (text.empty()) return default_value;
+  const char* p = text.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  bool negative = false;
+  if (*p == '-' || *p == '+') negative = *p++ == '-';
+  uint32_t value = 0;
+  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
+    const std::string& path, std::initializer_list<const char*> sections) {
+  const std::string key = CacheKey(path, sections);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_cache == nullptr) g_cache = new std::vector<CacheEntry>();
+
+  platform::FileIdentity before;
+  if (!platform::GetFileIdentity(path, &before)) return nullptr;
+  for (const CacheEntry& entry : *g_cache) {
+    if (entry.key == key && entry.identity == before) return entry.snapshot;
+  }
+
+  auto snapshot = std::make_shared<ProfileSnapshot>();
+  for (const char* name : sections) {
+    std::vector<platform::ProfileEntry> entries;
+    // An unreadable file gives every lookup its default, as no entries do.
+    platform::GetProfileSection(name, path.c_str(), &entries);
+    snapshot->names_.emplace_back(name);
+    snapshot->sections_.push_back(std::move(entries));
+  }
+  g_parses.fetch_add(1, std::memory_order_relaxed);
+
+  // A file that changed while it was read is used once and parsed again next time.
+  platform::FileIdentity after;
+  if (!platform::GetFileIdentity(path, &after) || !(after == before)) return snapshot;
+
+  for (CacheEntry& entry : *g_cache) {
+    if (entry.key == key) {
+      entry.identity = before;
+      entry.snapshot = snapshot;
+      return snapshot;
+    }
+  }
+  if (g_cache->size() >= kMaxCachedFiles) g_cache->erase(g_cache->begin());
+  g_cache->push_back(CacheEntry{key, before, snapshot});
+  return snapshot;
+}
+
+uint64_t ProfileSnapshotParses() { return g_parses.load(std::memory_order_relaxed); }
+
+}  // namespace pb

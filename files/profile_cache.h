@@ -1,0 +1,48 @@
+// profile_cache.h: profile (INI) files parsed once and reused while the file stays unchanged.
+#ifndef PEERBEACON_FILES_PROFILE_CACHE_H_
+#define PEERBEACON_FILES_PROFILE_CACHE_H_
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace pb {
+
+// Some sections of one profile file as they stood when it was read. Its lookups give exactly
+// what the platform's profile functions would give for that file.
+class ProfileSnapshot {
+ public:
+  // The entries of a section that was asked for when the snapshot was taken; null otherwise.
+  const std::vector<platform::ProfileEntry>* Section(const char* name) const;
+  // platform::GetProfileString's result for (section, key) as a string: the first matching
+  // key's value, or default_value without its trailing blanks, cut to size - 1 characters.
+  std::string GetString(const char* section, const char* key, const char* default_value,
+                        uint32_t size) const;
+  // platform::GetProfileInt's result on the Linux build's rules: the leading decimal number
+  // with an optional sign, default_value when the key is missing or its value empty.
+  int32_t GetInt(const char* section, const char* key, int32_t default_value) const;
+
+ private:
+  friend std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
+      const std::string&, std::initializer_list<const char*>);
+  std::vector<std::string> names_;
+  std::vector<std::vector<platform::ProfileEntry>> sections_;
+};
+
+// The listed sections of the file at path. Served from a small process-wide cache while the
+// file's identity (size, modification time, file index, volume) is what it was when parsed,
+// so an edit shows at the next call. Null when the file does not exist. Thread-safe. Throws
+// std::bad_alloc when memory runs out.
+std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
+    const std::string& path, std::initializer_list<const char*> sections);
+
+// How many times a file has been parsed (cache misses) since the process started.
+uint64_t ProfileSnapshotParses();
+
+}  // namespace pb
+
+#endif  // PEERBEACON_FILES_PROFILE_CACHE_H_
