@@ -165,6 +165,28 @@ TEST(ProfileTest, LongValueIsCutAtTheBuffer) {
   EXPECT_EQ(std::string(buffer.data()), nickname.substr(0, 2047));
 }
 
+// The one-pass listing of a section agrees with the single lookups.
+TEST(ProfileTest, SectionListingGivesValuesAsLookupsDo) {
+  TempDir dir;
+  const std::string path = dir.File("NodeList.ini");
+  WriteBytes(path,
+             "[MACHINE]\r\n; note\r\n Alpha = \"Team A\" \r\nname-only\r\nBeta=\r\n"
+             "[Other]\r\nGamma=1\r\n[machine]\r\nDelta=2\r\n");
+  std::vector<ProfileEntry> entries;
+  ASSERT_TRUE(GetProfileSection(" machine ", path.c_str(), &entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].key, "Alpha");
+  EXPECT_EQ(entries[0].value, "Team A");
+  EXPECT_EQ(entries[1].key, "Beta");
+  EXPECT_EQ(entries[1].value, "");
+  EXPECT_TRUE(ProfileKeyMatches(entries[0].key, " ALPHA"));
+  EXPECT_FALSE(ProfileKeyMatches(entries[0].key, "Alph"));
+
+  EXPECT_TRUE(GetProfileSection("Missing", path.c_str(), &entries));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(GetProfileSection("MACHINE", dir.File("absent.ini").c_str(), &entries));
+}
+
 #if !defined(_WIN32)
 // The layout of what our own writer leaves on disk: other lines byte for byte where they were,
 // CRLF line ends. (Wine re-lays out a whole file when it writes one, so this is not compared

@@ -107,7 +107,7 @@ void WaitThread(void* arg) {
 
 TEST(SemaphoreTest, ReleasedByAnotherThreadWakesTheWaiter) {
   UniqueHandle lock(CreateListSemaphore());
-  UniqueHandle done(CreateEventObject(true, false));
+  UniqueHandle done(CreateEventObject(false, false));
   ASSERT_TRUE(lock && done);
   ASSERT_EQ(Poll({lock.get()}), 0u);  // held by this thread
 
