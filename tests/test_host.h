@@ -1,0 +1,30 @@
+// test_host.h: plays the messenger for in-process tests: a window whose thread runs a message
+// loop, and a way to run the plug-in's start-up and shutdown on that thread.
+#ifndef PEERBEACON_TESTS_TEST_HOST_H_
+#define PEERBEACON_TESTS_TEST_HOST_H_
+
+#include <functional>
+
+#include "peerbeacon.h"
+
+namespace pb::testing_host {
+
+// The host's window: on Windows a top-level window whose own thread runs a message loop
+// (started on first use); on Linux an opaque non-null token.
+PB_HWND Window();
+// Runs work on the window's thread and waits for it (on Linux: on the calling thread).
+void RunOnWindowThread(const std::function<void()>& work);
+
+// InitializeNetEx and UnInitializeNetEx on the window's thread, as a messenger calls them.
+int32_t Initialize(const char* text, MemoReceiveCallback callback);
+int32_t UnInitialize();
+
+// A waitable handle as a host passes it to the memo senders to cancel an exchange: a Win32
+// event on Windows, an eventfd on Linux.
+PB_HANDLE MakeCancelHandle();
+void SignalCancelHandle(PB_HANDLE handle);
+void CloseCancelHandle(PB_HANDLE handle);
+
+}  // namespace pb::testing_host
+
+#endif  // PEERBEACON_TESTS_TEST_HOST_H_
