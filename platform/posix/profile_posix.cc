@@ -24,7 +24,9 @@ std::string_view Trim(std::string_view s) {
 // A name as the caller gives it counts without its surrounding blanks, like a name in the file.
 bool SameName(std::string_view a, const char* b) {
   const std::string_view asked = Trim(b);
-  return a.size() == asked.size() && strncasecmp(a.data(), asked.data(), asked.size()) == 0;
+  // Empty views may carry null data, which strncasecmp must not be given even for 0 bytes.
+  return a.size() == asked.size() &&
+         (asked.empty() || strncasecmp(a.data(), asked.data(), asked.size()) == 0);
 }
 
 // Editors may start a UTF-8 file with a byte order mark; it is not part of the first line.
