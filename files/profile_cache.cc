@@ -20,6 +20,13 @@ std::mutex g_mutex;
 std::vector<CacheEntry>* g_cache = nullptr;  // never freed: threads may read at process exit
 std::atomic<uint64_t> g_parses{0};
 
+// A name that begins with ';' after its leading blanks. The Windows system's section listing
+// leaves such lines out as comments while its single lookup still finds them as keys.
+bool CommentLikeName(const char* key) {
+  while (*key == ' ' || *key == '\t') ++key;
+  return *key == ';';
+}
+
 std::string CacheKey(const std::string& path, std::initializer_list<const char*> sections) {
   std::string key = path;
   for (const char* s : sections) {
@@ -41,6 +48,14 @@ const std::vector<platform::ProfileEntry>* ProfileSnapshot::Section(const char* 
 std::string ProfileSnapshot::GetString(const char* section, const char* key,
                                        const char* default_value, uint32_t size) const {
   if (size == 0) return std::string();
+  if (key != nullptr && CommentLikeName(key)) {
+    // Asked of the file itself: rare, and the listing cannot answer it on every platform.
+    std::string direct(size, '\0');
+    const uint32_t n =
+        platform::GetProfileString(section, key, default_value, direct.data(), size, path_.c_str());
+    direct.resize(n < size ? n : size - 1);
+    return direct;
+  }
   std::string value;
   bool found = false;
   const std::vector<platform::ProfileEntry>* entries = Section(section);
@@ -87,6 +102,7 @@ std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
   }
 
   auto snapshot = std::make_shared<ProfileSnapshot>();
+  snapshot->path_ = path;
   for (const char* name : sections) {
     std::vector<platform::ProfileEntry> entries;
     // An unreadable file gives every lookup its default, as no entries do.

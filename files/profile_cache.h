@@ -29,6 +29,7 @@ class ProfileSnapshot {
  private:
   friend std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
       const std::string&, std::initializer_list<const char*>);
+  std::string path_;
   std::vector<std::string> names_;
   std::vector<std::vector<platform::ProfileEntry>> sections_;
 };
