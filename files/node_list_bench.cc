@@ -87,6 +87,29 @@ int main() {
   }
   printf("(%zu record bytes read)\n", bytes);
 
+  // For comparison, the same read done the uncached way, straight through the profile
+  // functions: per peer four reader calls, each reading Primus.ini once and the MACHINE
+  // section twice (DEFAULT, then the key); at the lock COUNT and every GROUP line.
+  const auto start = std::chrono::steady_clock::now();
+  char value[1024];
+  int parses = 0;
+  for (int g = 0; g <= 50; ++g, ++parses) {
+    pb::platform::GetProfileString("GROUP", ("GROUP" + std::to_string(g)).c_str(), "error", value,
+                                   256, node_list.c_str());
+  }
+  for (int p = 0; p < kPeers; ++p) {
+    const std::string key = "peer" + std::to_string(p);
+    for (int call = 0; call < 4; ++call) {
+      pb::platform::GetProfileString(user.c_str(), "NodeListPath", "", value, 260, primus.c_str());
+      pb::platform::GetProfileString("MACHINE", "DEFAULT", "", value, 1024, node_list.c_str());
+      pb::platform::GetProfileString("MACHINE", key.c_str(), value, value, 1024, node_list.c_str());
+      parses += 3;
+    }
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  printf("uncached equivalent: %.2f ms, profile file parses %d\n",
+         std::chrono::duration<double, std::milli>(elapsed).count(), parses);
+
   pb::g_stOrgData.initialized = 0;
   pb::EntryList::Destroy(pb::g_stOrgData.entryList);
   delete pb::g_stOrgData.peerGroups;
