@@ -87,6 +87,18 @@ int main() {
   }
   printf("(%zu record bytes read)\n", bytes);
 
+  // With the node list on but no file anywhere, every entry runs the whole search.
+  fs::remove(primus);
+  {
+    const auto start = std::chrono::steady_clock::now();
+    ReadEverything(&bytes);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    printf("full read without any node-list file: %.2f ms\n",
+           std::chrono::duration<double, std::milli>(elapsed).count());
+  }
+  std::ofstream(primus, std::ios::binary)
+      << "[" << user << "]\r\nNodeListPath=" << node_list << "\r\n";
+
   // For comparison, the same read done the uncached way, straight through the profile
   // functions: per peer four reader calls, each reading Primus.ini once and the MACHINE
   // section twice (DEFAULT, then the key); at the lock COUNT and every GROUP line.
