@@ -162,6 +162,16 @@ void Socket::Close() {
 
 bool Socket::Bind(const SocketAddress& address) {
   const sockaddr_in in = ToSockaddr(address);
+  // Winsock lets a stream socket bind a port whose earlier connections linger in TIME_WAIT;
+  // Linux does only with SO_REUSEADDR, which still refuses a port another socket listens on.
+  // Datagram sockets keep the strict rule: a second presence receiver must fail to bind.
+  int type = 0;
+  socklen_t type_size = sizeof type;
+  if (getsockopt(AsFd(handle_), SOL_SOCKET, SO_TYPE, &type, &type_size) == 0 &&
+      type == SOCK_STREAM) {
+    const int on = 1;
+    setsockopt(AsFd(handle_), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  }
   if (bind(AsFd(handle_), reinterpret_cast<const sockaddr*>(&in), sizeof in) != 0) {
     SetErrorFromErrno();
     return false;
