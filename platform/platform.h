@@ -7,6 +7,21 @@
 #include <string>
 #include <vector>
 
+// windows.h defines some of the names below as macros for its own functions; a file that
+// includes it first must not have the platform's functions renamed by them.
+#ifdef GetProfileString
+#undef GetProfileString
+#endif
+#ifdef GetProfileInt
+#undef GetProfileInt
+#endif
+#ifdef WriteProfileString
+#undef WriteProfileString
+#endif
+#ifdef GetProfileSection
+#undef GetProfileSection
+#endif
+
 namespace pb::platform {
 
 // ---------------------------------------------------------------------------------------------
