@@ -193,9 +193,8 @@ bool WriteProfileString(const char* section, const char* key, const char* value,
 
 // The key lines of the first section named section, in file order: each key name as the file
 // spells it (trimmed) and its value exactly as GetProfileString would return it with no length
-// limit. Lets a reader that asks many keys of one file parse it once. False when the file
-// cannot be read; a missing section gives true and no entries (the Windows build, whose
-// system function cannot tell the two apart, answers both that way).
+// limit. Lets a reader that asks many keys of one file parse it once. False when the file is
+// missing (or, on Linux, cannot be read); a missing section gives true and no entries.
 struct ProfileEntry {
   std::string key;
   std::string value;
