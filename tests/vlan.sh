@@ -151,8 +151,8 @@ case "$command" in
     # once; it is passed on before the clean-up.
     "$@" 0<&0 &
     child=$!
-    trap 'kill -TERM $child 2>/dev/null; wait $child 2>/dev/null; exit 130' INT
-    trap 'kill -TERM $child 2>/dev/null; wait $child 2>/dev/null; exit 143' TERM
+    trap 'kill -TERM $child 2>/dev/null; wait $child 2>/dev/null || true; exit 130' INT
+    trap 'kill -TERM $child 2>/dev/null; wait $child 2>/dev/null || true; exit 143' TERM
     status=0
     wait "$child" || status=$?
     exit "$status"
@@ -164,7 +164,7 @@ case "$command" in
     [[ "$owner" =~ ^[0-9]+$ ]] && kill -0 "$owner" 2>/dev/null || die "no owner process '$owner'"
     clean_leftovers
     [ ! -d "$STATE_ROOT/pbv$owner" ] || die "the calling shell already has LAN pbv$owner"
-    trap 'remove_lan $owner' ERR INT TERM
+    trap 'remove_lan $owner; exit 1' ERR INT TERM
     build_lan "$owner" "$1"
     trap - ERR INT TERM
     print_exports "$owner" "$1"
