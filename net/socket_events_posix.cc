@@ -44,7 +44,12 @@ struct PollSlot {
   uint32_t generation = 0;  // changes whenever the state changes outside the poll thread
   Phase phase = Phase::kUnknown;
   bool datagram = false;
-  bool connect_pending = false;  // kept across re-arming: FD_CONNECT comes once per attempt
+  // Kept across re-arming: FD_CONNECT comes once per attempt, and a stream socket makes one
+  // attempt. The poll thread may see the attempt (SYN_SENT) and even report it before the
+  // wrapper's connect returns and says it started; connect_done keeps that late word from
+  // asking for a second FD_CONNECT.
+  bool connect_pending = false;
+  bool connect_done = false;
   bool read_enabled = true;
   bool write_enabled = true;
   bool accept_enabled = true;
@@ -188,6 +193,7 @@ bool ProcessLocked(int fd, short wanted, short revents, const SocketEventSlot& s
       int32_t error = PendingSocketError(fd);
       if (error == 0 && !StreamIsConnected(fd)) error = kWsaENotConn;
       p->connect_pending = false;
+      p->connect_done = true;
       p->phase = error == 0 ? Phase::kConnected : Phase::kEnded;
       if ((mask & kFdConnect) != 0) DeliverLocked(socket, kFdConnect, error);
       changed = true;
@@ -348,10 +354,12 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
   if (mask == 0 || new_slot) {
     ResetSlot(&p);
   } else {
-    // As WSAAsyncSelect: every event is enabled again; a pending attempt keeps its FD_CONNECT.
+    // As WSAAsyncSelect: every event is enabled again; the connection attempt keeps its state.
     const bool connect_pending = p.connect_pending;
+    const bool connect_done = p.connect_done;
     ResetSlot(&p);
     p.connect_pending = connect_pending;
+    p.connect_done = connect_done;
   }
   if (mask != 0) {
     const int fd = AsFd(socket);
@@ -371,6 +379,7 @@ void ReenableNotifications(SocketHandle socket, uint32_t events) {
 
 void ConnectStarted(SocketHandle socket) {
   TouchSlot(socket, [](PollSlot* p) {
+    if (p->connect_done) return;
     p->connect_pending = true;
     p->phase = Phase::kUnknown;
   });

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "net/socket.h"
@@ -309,7 +311,8 @@ TEST_F(SocketEventsTest, WritableConnectionWakesAtOnceAndAfterABlockedSend) {
   for (int i = 0; i < 100000; ++i) {
     const int32_t n = server.Send(chunk.data(), static_cast<int32_t>(chunk.size()));
     if (n < 0) {
-      ASSERT_EQ(LastSocketError(), kWsaEWouldBlock);
+      const int32_t error = LastSocketError();
+      ASSERT_EQ(error, kWsaEWouldBlock);
       break;
     }
     sent += n;
@@ -366,8 +369,10 @@ TEST_F(SocketEventsTest, ConnectCompletesWithFdConnectAndReportsFailure) {
   Socket refused = Socket::Create(kSockStream, kIpProtoTcp);
   platform::UniqueHandle event = AutoEvent();
   ASSERT_EQ(SelectSocketEvent(refused.get(), event.get(), kFdConnect | kFdClose), 1);
-  ASSERT_FALSE(refused.Connect(closed_port));
-  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  const bool connect_ok = refused.Connect(closed_port);
+  const int32_t connect_error = LastSocketError();
+  ASSERT_FALSE(connect_ok);
+  EXPECT_EQ(connect_error, kWsaEWouldBlock);
   ASSERT_TRUE(Woken(event, 10000));
   EXPECT_EQ(EventCode(refused), kFdConnect);
   EXPECT_EQ(GetSocketEventError(refused.get()), kWsaEConnRefused);
@@ -378,8 +383,10 @@ TEST_F(SocketEventsTest, ConnectCompletesWithFdConnectAndReportsFailure) {
   Socket listener = Listener(&address);
   Socket client = Socket::Create(kSockStream, kIpProtoTcp);
   ASSERT_EQ(SelectSocketEvent(client.get(), event.get(), kFdConnect | kFdClose), 1);
-  ASSERT_FALSE(client.Connect(address));
-  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  const bool connect_ok2 = client.Connect(address);
+  const int32_t connect_error2 = LastSocketError();
+  ASSERT_FALSE(connect_ok2);
+  EXPECT_EQ(connect_error2, kWsaEWouldBlock);
   ASSERT_TRUE(Woken(event, kWake));
   EXPECT_EQ(EventCode(client), kFdConnect);
   EXPECT_EQ(GetSocketEventError(client.get()), 0);
@@ -391,6 +398,70 @@ TEST_F(SocketEventsTest, ConnectCompletesWithFdConnectAndReportsFailure) {
   EXPECT_EQ(SelectSocketEvent(client.get(), nullptr, 0), 1);
 }
 
+// The poll thread may see an attempt (and its completion) before connect returns; each socket
+// must still get exactly one FD_CONNECT. All stay armed until the end, so a second one would
+// leave its event set.
+TEST_F(SocketEventsTest, EveryConnectionAttemptGivesExactlyOneFdConnect) {
+  SocketAddress address;
+  Socket listener = Listener(&address, 64);
+  for (int batch = 0; batch < 3; ++batch) {
+    std::vector<Socket> clients;
+    std::vector<Socket> accepted;
+    std::vector<platform::UniqueHandle> events;
+    for (int i = 0; i < 48; ++i) {
+      clients.push_back(Socket::Create(kSockStream, kIpProtoTcp));
+      events.push_back(AutoEvent());
+      ASSERT_EQ(SelectSocketEvent(clients.back().get(), events.back().get(), kFdConnect | kFdClose),
+                1);
+      clients.back().Connect(address);
+      ASSERT_TRUE(Woken(events.back(), kWake)) << i;
+      ASSERT_EQ(EventCode(clients.back()), kFdConnect);
+      ASSERT_EQ(GetSocketEventError(clients.back().get()), 0);
+      accepted.push_back(listener.Accept());
+    }
+    platform::SleepMs(kQuiet);
+    for (size_t i = 0; i < clients.size(); ++i) {
+      EXPECT_FALSE(Woken(events[i], 0)) << "second wake for client " << i;
+      EXPECT_EQ(SelectSocketEvent(clients[i].get(), nullptr, 0), 1);
+    }
+  }
+}
+
+// Many threads arm, wake, read and disarm at once, as the workers and memo senders do: each
+// wake must be its own socket's, with its own datagram, and every slot must end free.
+TEST_F(SocketEventsTest, ConcurrentOwnersEachGetTheirOwnNotifications) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 40;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int round = 0; round < kRounds; ++round) {
+        SocketAddress address;
+        Socket s = Socket::Create(kSockDgram, kIpProtoDefault);
+        platform::UniqueHandle event = AutoEvent();
+        if (!s.Bind(SocketAddress::FromHost(kLoopback, 0)) || !s.LocalName(&address) ||
+            SelectSocketEvent(s.get(), event.get(), kFdRead | kFdClose) != 1) {
+          ++failures;
+          return;
+        }
+        const uint8_t payload[2] = {static_cast<uint8_t>(t), static_cast<uint8_t>(round)};
+        uint8_t got[4] = {};
+        const bool ok = s.SendTo(payload, 2, address) == 2 && Woken(event, kWake) &&
+                        EventCode(s) == kFdRead && s.ReceiveFrom(got, sizeof got, nullptr) == 2 &&
+                        got[0] == payload[0] && got[1] == payload[1];
+        if (!ok) ++failures;
+        if (SelectSocketEvent(s.get(), nullptr, 0) != 1) ++failures;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  SocketEventTable table;
+  SnapshotSocketEventTable(&table);
+  for (const SocketEventSlot& slot : table.slots) EXPECT_EQ(slot.socket, kInvalidSocket);
+}
+
 TEST_F(SocketEventsTest, AfterCloseSlotsWorkButNothingIsPosted) {
   test_host::CloseOnHost();
   SocketAddress address;
@@ -400,8 +471,10 @@ TEST_F(SocketEventsTest, AfterCloseSlotsWorkButNothingIsPosted) {
   EXPECT_GE(SlotOf(receiver.get()), 0);
   // Arming still makes the socket non-blocking.
   char byte = 0;
-  EXPECT_EQ(receiver.Receive(&byte, 1), -1);
-  EXPECT_EQ(LastSocketError(), kWsaEWouldBlock);
+  const int32_t received = receiver.Receive(&byte, 1);
+  const int32_t receive_error = LastSocketError();
+  EXPECT_EQ(received, -1);
+  EXPECT_EQ(receive_error, kWsaEWouldBlock);
   Socket sender = Socket::Create(kSockDgram, kIpProtoDefault);
   ASSERT_EQ(sender.SendTo("x", 1, address), 1);
   EXPECT_FALSE(Woken(event, kQuiet));

@@ -36,6 +36,8 @@ DWORD WINAPI HostThread(LPVOID ready) {
   window_class.hInstance = GetModuleHandleA(nullptr);
   window_class.lpszClassName = kHostClass;
   RegisterClassA(&window_class);
+  // A top-level window like a messenger's main window. Wine needs a display for any window
+  // (run under Xvfb).
   g_host = CreateWindowExA(0, kHostClass, "Peerbeacon test host", WS_OVERLAPPEDWINDOW, 0, 0, 100,
                            100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   SetEvent(static_cast<HANDLE>(ready));
