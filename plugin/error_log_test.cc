@@ -38,9 +38,15 @@ class ErrorLogTest : public testing::Test {
 };
 
 TEST_F(ErrorLogTest, LivesBesideTheModuleWithTheExtensionErr) {
+  // Same drive, directory and file stem; only the extension (if any) becomes "err".
   const std::string module = platform::ModulePath();
-  const std::string stem = module.substr(0, module.rfind('.'));
+  const size_t name = module.find_last_of("/\\") + 1;
+  const size_t dot = module.rfind('.');
+  const std::string stem =
+      dot != std::string::npos && dot > name ? module.substr(0, dot) : module;
   EXPECT_EQ(path_, stem + ".err");
+  EXPECT_EQ(platform::ReplaceExtension("/a.d/Peerbeacon.nxl", "err"), "/a.d/Peerbeacon.err");
+  EXPECT_EQ(platform::ReplaceExtension("/a.d/host", "err"), "/a.d/host.err");
 }
 
 TEST_F(ErrorLogTest, FirstLineCreatesTheFileAndLaterLinesAppend) {
