@@ -4,6 +4,9 @@
 #include "peerbeacon.h"
 #include "plugin/lifecycle.h"
 #include "store/host_interface.h"
+#include "ui/about_dialog.h"
+#include "ui/direct_input_dialog.h"
+#include "ui/settings_dialog.h"
 
 extern "C" {
 
@@ -17,6 +20,17 @@ PB_EXPORT int32_t PB_CALL InitializeNetEx(PB_HWND window, const char* text,
 PB_EXPORT int32_t PB_CALL UnInitializeNetEx(void) { return pb::UnInitialize(); }
 
 PB_EXPORT int32_t PB_CALL GetNxlStatus(void) { return pb::NxlStatus(); }
+
+// The dialog only edits the settings file: whatever the user did, the answer is 1.
+PB_EXPORT int32_t PB_CALL NetExConfigure(PB_HWND window) {
+  pb::ui::ShowSettingsDialog(pb::ui::PlatformDialogRunner(), window);
+  return 1;
+}
+
+PB_EXPORT int32_t PB_CALL NetExAbout(PB_HWND window) {
+  pb::ui::ShowAboutDialog(pb::ui::PlatformDialogRunner(), window);
+  return 1;
+}
 
 PB_EXPORT int32_t PB_CALL StartEntry(void) { return pb::StartEntryImpl(); }
 
@@ -64,6 +78,10 @@ PB_EXPORT int32_t PB_CALL SendResultData(const void* record, const void* data, i
 
 PB_EXPORT int32_t PB_CALL GetErrorMsg(int32_t code, char* buffer, int32_t max) {
   return pb::GetErrorMsgImpl(code, buffer, max);
+}
+
+PB_EXPORT int32_t PB_CALL InputEntry(PB_HWND window, PB_HGLOBAL* handle_out) {
+  return pb::ui::RunInputEntry(pb::ui::PlatformDialogRunner(), window, handle_out);
 }
 
 }  // extern "C"

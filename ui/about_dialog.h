@@ -1,0 +1,21 @@
+// about_dialog.h: the About box, which names the plug-in and its version.
+#ifndef PEERBEACON_UI_ABOUT_DIALOG_H_
+#define PEERBEACON_UI_ABOUT_DIALOG_H_
+
+#include "peerbeacon.h"
+#include "ui/dialog_surface.h"
+
+namespace pb::ui {
+
+// Its texts stand in the template; OK, Enter, Escape and the close box all end it with 1.
+class AboutDialog : public DialogProcedure {
+ public:
+  void OnInit(DialogSurface&) override {}
+  void OnCommand(DialogSurface& surface, int id, Notification notification) override;
+};
+
+int ShowAboutDialog(DialogRunner& runner, PB_HWND owner);
+
+}  // namespace pb::ui
+
+#endif  // PEERBEACON_UI_ABOUT_DIALOG_H_
