@@ -1,7 +1,8 @@
 // dialogs_win32.cc: the Windows surface: modal dialogs from the module's own templates, with
 // message boxes, the help engine and the open-file dialog.
-#include <commdlg.h>
 #include <windows.h>
+// commdlg.h needs the types of windows.h.
+#include <commdlg.h>
 
 #include <string>
 #include <vector>
