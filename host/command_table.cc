@@ -19,8 +19,11 @@
 //   BAD reason="<why>"                                           a record that could not be read
 //   INFO index=<i> text="<GetEntryInfo text>"                    info
 //   WAITED peers=<n> ms=<elapsed>                                wait-peers
-//   MEMO from=<a.b.c.d|-> port=<p> name="<name>" length=<frame length> data="<payload>"
-//                                                                a memo arrived (any time)
+//   MEMO accepted=<0|1> from=<a.b.c.d|-> port=<p> name="<name>" length=<frame length>
+//        data="<payload>"                                        a memo arrived (any time)
+//   SENT to=<a.b.c.d> result=<MemoSendResult>                   send, send-wait
+//   PEERSTATUS addr=<a.b.c.d> status=<0|1|2> ms=<elapsed>        wait-peer (0: gone)
+//   MEMOS count=<n>                                              wait-memos
 //   UNINIT <result>                                              UnInitializeNetEx at the end
 // Warnings and the reasons for a failed start go to standard error.
 #include "host/command_table.h"
@@ -136,6 +139,35 @@ const std::vector<Command>& Commands() {
        0,
        0,
        RunStatus},
+      {"send",
+       "INDEX|@ADDR|ADDR[:PORT] TEXT",
+       "send a memo to a listed peer (by index or @address) or to a typed address",
+       {"SendMemoData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
+       2,
+       2,
+       RunSend},
+      {"send-wait",
+       "INDEX|@ADDR|ADDR[:PORT] TEXT",
+       "send a memo and wait for its answer without a time limit",
+       {"SendResultData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
+       2,
+       2,
+       RunSendWait},
+      {"wait-peer",
+       "ADDR 1|2|gone [SECONDS]",
+       "wait until the peer at ADDR is present (1), absent (2) or gone (default 10 s)",
+       {"LockEntryList", "UnlockEntryList", "GetEntryCount", "GetEntryData"},
+       2,
+       3,
+       RunWaitPeer},
+      {"wait-memos",
+       "N [SECONDS]",
+       "wait until N memos have arrived in all (default 10 s)",
+       {},
+       1,
+       2,
+       RunWaitMemos},
+      {"accept", "on|off", "accept or refuse the memos that arrive", {}, 1, 1, RunAccept},
       {"sleep", "MS", "pause the command stream", {}, 1, 1, RunSleep},
       {"help", "", "this list", {}, 0, 0, RunHelp},
       {"quit", "", "leave, stop the plug-in and exit", {}, 0, 0, RunQuit},

@@ -19,6 +19,15 @@ CommandResult RunAbsence(Session& session, const CommandArgs& args);
 CommandResult RunLeave(Session& session, const CommandArgs& args);
 CommandResult RunStatus(Session& session, const CommandArgs& args);
 
+// Memos (memo_commands.cc).
+CommandResult RunSend(Session& session, const CommandArgs& args);
+CommandResult RunSendWait(Session& session, const CommandArgs& args);
+CommandResult RunAccept(Session& session, const CommandArgs& args);
+
+// Waiting for other hosts (wait_commands.cc).
+CommandResult RunWaitPeer(Session& session, const CommandArgs& args);
+CommandResult RunWaitMemos(Session& session, const CommandArgs& args);
+
 // Parses a whole decimal 32-bit integer; false for anything else.
 bool ParseInt32(const std::string& text, int32_t* value);
 

@@ -13,6 +13,8 @@ namespace pbhost {
 namespace {
 
 std::atomic<Output*> g_memo_output{nullptr};
+std::atomic<bool> g_memo_accepted{true};
+std::atomic<int32_t> g_memos_received{0};
 
 // The frame's length counts its 4-byte length field and 4-byte trailer around the payload.
 constexpr int32_t kFrameOverhead = 8;
@@ -22,11 +24,17 @@ constexpr size_t kShownBytes = 4096;
 }  // namespace
 
 void SetMemoOutput(Output* out) { g_memo_output.store(out); }
+void SetMemoAccepted(bool accepted) { g_memo_accepted.store(accepted); }
+int32_t MemosReceived() { return g_memos_received.load(); }
 
 int32_t PB_CALL ReceiveMemo(const void* record, int32_t record_size, const void* data,
                             int32_t length) {
   Output* out = g_memo_output.load();
-  if (out == nullptr) return 1;
+  const int32_t answer = g_memo_accepted.load() ? 1 : 0;
+  if (out == nullptr) {
+    g_memos_received.fetch_add(1);
+    return answer;
+  }
   std::string from = "-", name, port = "0", problem;
   if (record != nullptr && record_size > 0) {
     std::string error;
@@ -45,13 +53,14 @@ int32_t PB_CALL ReceiveMemo(const void* record, int32_t record_size, const void*
   const std::string text =
       payload == 0 ? std::string()
                    : std::string(static_cast<const char*>(data), std::min(payload, kShownBytes));
-  out->Machine("MEMO from=" + from + " port=" + port + " name=\"" + EscapeMachine(name) +
+  out->Machine(std::string("MEMO accepted=") + (answer ? "1" : "0") + " from=" + from + " port=" + port + " name=\"" + EscapeMachine(name) +
                "\" length=" + std::to_string(length) + " data=\"" + EscapeMachine(text) + "\"");
   out->Human("memo from " + (name.empty() ? from : EscapeHuman(name)) + " (" +
              std::to_string(payload) + " bytes): " + EscapeHuman(text) +
              (payload > kShownBytes ? " ..." : ""));
   if (!problem.empty()) out->Warn(problem);
-  return 1;
+  g_memos_received.fetch_add(1);
+  return answer;
 }
 
 }  // namespace pbhost

@@ -11,8 +11,14 @@ namespace pbhost {
 // because a memo connection thread may still be in the callback after UnInitializeNetEx.
 void SetMemoOutput(Output* out);
 
+// Whether the callback accepts the memos it shows (it does until told otherwise).
+void SetMemoAccepted(bool accepted);
+
+// How many memos the callback has been handed so far.
+int32_t MemosReceived();
+
 // The callback given to InitializeNetEx. Runs on the plug-in's memo connection threads,
-// possibly several at once; accepts every memo.
+// possibly several at once.
 int32_t PB_CALL ReceiveMemo(const void* record, int32_t record_size, const void* data,
                             int32_t length);
 

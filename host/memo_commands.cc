@@ -1,0 +1,154 @@
+// memo_commands.cc: sending a memo to a listed peer or a typed address, and whether received
+// memos are accepted.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/commands.h"
+#include "host/entry_reader.h"
+#include "host/memo_receiver.h"
+#include "host/records.h"
+#include "host/text_escape.h"
+
+namespace pbhost {
+namespace {
+
+constexpr uint16_t kDefaultPort = 7129;
+
+// An entry data record for a typed address, laid out as the plug-in's own records.
+std::vector<uint8_t> RecordForAddress(uint32_t address_net, uint16_t port, const std::string& name) {
+  std::vector<uint8_t> record(45 + name.size(), 0);
+  auto put32 = [&record](size_t at, int32_t v) {
+    for (int i = 0; i < 4; ++i) record[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+  };
+  put32(0, static_cast<int32_t>(record.size()));
+  put32(4, PB_RECORD_VERSION);
+  put32(8, PB_ENTRY_KIND);
+  put32(12, 1);
+  put32(16, 0);
+  put32(20, -1);
+  put32(24, PB_ENTRY_FIXED_SIZE);
+  record[28] = 2;  // AF_INET, little-endian
+  record[30] = static_cast<uint8_t>(port >> 8);
+  record[31] = static_cast<uint8_t>(port);
+  memcpy(record.data() + 32, &address_net, 4);
+  memcpy(record.data() + 44, name.data(), name.size());
+  return record;
+}
+
+// "a.b.c.d" or "a.b.c.d:port" into a network-order address and a host-order port.
+bool ParseTarget(const std::string& text, uint32_t* address, uint16_t* port) {
+  std::string host = text;
+  *port = kDefaultPort;
+  const size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    int32_t p = 0;
+    if (!ParseInt32(text.substr(colon + 1), &p) || p <= 0 || p > 65535) return false;
+    *port = static_cast<uint16_t>(p);
+    host = text.substr(0, colon);
+  }
+  unsigned parts[4];
+  char tail;
+  if (sscanf(host.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4) {
+    return false;
+  }
+  uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) {
+    if (parts[i] > 255) return false;
+    bytes[i] = static_cast<uint8_t>(parts[i]);
+  }
+  memcpy(address, bytes, 4);
+  return true;
+}
+
+std::string ResultInWords(const Session& session, int32_t result) {
+  switch (result) {
+    case PB_MEMO_PRESENT:
+      return "delivered; the recipient is present";
+    case PB_MEMO_ABSENT:
+      return "delivered; the recipient is absent";
+    case PB_MEMO_STOPPED:
+      return "not delivered: the plug-in is stopping";
+    case PB_MEMO_FAILED: {
+      std::string text = "not delivered: refused by the recipient or the exchange failed";
+      if (session.api.Has("GetErrorMsg")) {
+        char refusal[64] = {};
+        if (session.api.GetErrorMsg(PB_ERROR_REFUSED, refusal, sizeof refusal) > 0) {
+          text += " (" + EscapeHuman(refusal) + ")";
+        }
+      }
+      return text;
+    }
+    case PB_MEMO_TIMEOUT:
+      return "not delivered: no answer in time";
+    case PB_MEMO_CANCELLED:
+      return "not delivered: cancelled";
+    default:
+      return "the recipient answered " + std::to_string(result);
+  }
+}
+
+CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_limit) {
+  std::vector<uint8_t> record;
+  int32_t index = 0;
+  const bool by_index = ParseInt32(args[0], &index);
+  if (by_index || args[0].starts_with("@")) {
+    // A listed peer: its own record, as the plug-in gave it, is the target.
+    EntryListLock lock(session.api);
+    if (!lock.locked()) return Failed("the entry list could not be locked");
+    const int32_t count = session.api.GetEntryCount();
+    for (int32_t i = by_index ? index : 0; i < count && i < kMaxListCount; ++i) {
+      ListedPeer peer;
+      std::string error;
+      if (!FetchPeer(session.api, i, &peer, &error)) {
+        if (by_index) return Failed(error);
+        continue;
+      }
+      if (by_index || "@" + DottedAddress(peer.raw.data() + 32) == args[0]) {
+        record = std::move(peer.raw);
+        break;
+      }
+    }
+    if (record.empty()) return Failed("no listed peer " + args[0]);
+  } else {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (!ParseTarget(args[0], &address, &port)) return Failed("bad target " + args[0]);
+    record = RecordForAddress(address, port, args[0]);
+  }
+  const std::string& text = args[1];
+  // The exchange runs on this command thread, never on the window thread whose messages it
+  // waits for.
+  const int32_t result =
+      wait_without_limit
+          ? session.api.SendResultData(record.data(), text.data(), static_cast<int32_t>(text.size()), nullptr)
+          : session.api.SendMemoData(record.data(), text.data(), static_cast<int32_t>(text.size()), nullptr);
+  const std::string to = DottedAddress(record.data() + 32);
+  session.out.Machine("SENT to=" + to + " result=" + std::to_string(result));
+  session.out.Human("memo to " + to + ": " + ResultInWords(session, result));
+  return result == PB_MEMO_PRESENT || result == PB_MEMO_ABSENT
+             ? Ok()
+             : Failed("memo not delivered, result " + std::to_string(result));
+}
+
+}  // namespace
+
+CommandResult RunSend(Session& session, const CommandArgs& args) { return Send(session, args, false); }
+
+CommandResult RunSendWait(Session& session, const CommandArgs& args) {
+  return Send(session, args, true);
+}
+
+CommandResult RunAccept(Session& /*session*/, const CommandArgs& args) {
+  if (args[0] == "on") {
+    SetMemoAccepted(true);
+  } else if (args[0] == "off") {
+    SetMemoAccepted(false);
+  } else {
+    return Failed("say on or off");
+  }
+  return Ok();
+}
+
+}  // namespace pbhost

@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# system_lan.sh: whole hosts on a virtual LAN: presence, groups, absence and memos across
+# Linux and Windows builds, domain keys, the access list, a port taken twice, no address, and
+# a flood of malformed datagrams.
+#
+#   system_lan.sh SCENARIO LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
+#
+# SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed. The build
+# folders hold peerbeacon-host(.exe) and Peerbeacon.nxl. Exit 0: passed; 77: skipped (not
+# root, no iproute2, or the Windows build is missing for a scenario that needs it).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "${1:-}" != --inside ]; then
+  [ $# -ge 2 ] || { echo "usage: $0 SCENARIO LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]" >&2; exit 2; }
+  if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
+    echo "skipped: needs root and iproute2"
+    exit 77
+  fi
+  scenario=$1
+  linux=$(cd "$2" && pwd)
+  windows=${3:-}
+  [ -n "$windows" ] && [ -d "$windows" ] && windows=$(cd "$windows" && pwd)
+  hosts=3
+  case $scenario in
+    mixed)
+      if [ -z "$windows" ] || [ ! -f "$windows/peerbeacon-host.exe" ] ||
+         [ ! -f "$windows/Peerbeacon.nxl" ]; then
+        echo "skipped: no Windows build at '${windows}'"
+        exit 77
+      fi
+      export PB_WINE_TEMPLATE=$windows/wineprefix
+      # One preparation of the shared prefix at a time; each host copies it.
+      exec 9>"$windows/.wineprefix.lock"
+      flock 9
+      if [ ! -f "$PB_WINE_TEMPLATE/system.reg" ]; then
+        WINEPREFIX=$PB_WINE_TEMPLATE sh "$windows/wine-prefix-setup.sh" >/dev/null
+        WINEPREFIX=$PB_WINE_TEMPLATE sh "$windows/wine-prefix-cleanup.sh" >/dev/null
+      fi
+      flock -u 9
+      ;;
+    domains | bind | noaddress) hosts=2 ;;
+    linux-pair | access | malformed) hosts=3 ;;
+    *) echo "unknown scenario $scenario" >&2; exit 2 ;;
+  esac
+  run=(timeout -k 5 170 "$here/vlan.sh" with "$hosts" -- "$0" --inside "$scenario" "$linux"
+       "$windows")
+  if [ "$scenario" = mixed ] && [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}"
+  fi
+  exec "${run[@]}"
+fi
+
+scenario=$2 linux=$3 windows=${4:-}
+work=$PB_VLAN_DIR
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+addr() { local v=PB_ADDR_$1; echo "${!v}"; }
+
+# prepare I NICK GROUP [EXTRA-SETTINGS]: host I's folder with its settings file and, for
+# scenarios that need files beside the module, its own copy of the module.
+prepare() {
+  local i=$1 dir=$work/h$1
+  mkdir -p "$dir"
+  {
+    printf '[%s]\r\n' "$(id -un)"
+    printf 'Nickname=%s\r\nGroup=%s\r\n' "$2" "$3"
+    [ -n "${4:-}" ] && printf '%b' "$4"
+  } > "$dir/Peerbeacon.ini"
+  cp "$linux/Peerbeacon.nxl" "$dir/Peerbeacon.nxl"
+}
+
+# run_linux I SCRIPT-LINES...: runs a Linux host in namespace I in the background.
+run_linux() {
+  local i=$1
+  shift
+  printf '%s\n' "$@" quit > "$work/h$i/script.txt"
+  (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$linux/peerbeacon-host" \
+     --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
+     >out.txt 2>err.txt; echo $? > rc.txt) &
+}
+
+run_windows() {
+  local i=$1
+  shift
+  printf '%s\r\n' "$@" quit > "$work/h$i/script.txt"
+  (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$windows/peerbeacon-host.exe" \
+     --machine --plugin "$windows/Peerbeacon.nxl" --script script.txt </dev/null \
+     >out.txt 2>err.txt; echo $? > rc.txt) &
+}
+
+out() { tr -d '\r' < "$work/h$1/out.txt"; }
+expect() {  # expect I REGEX WHY
+  out "$1" | grep -Eq -- "$2" || fail "host $1: $3"
+}
+expect_not() {
+  if out "$1" | grep -Eq -- "$2"; then fail "host $1: $3"; fi
+}
+expect_exit() {
+  local rc
+  rc=$(cat "$work/h$1/rc.txt" 2>/dev/null || echo none)
+  [ "$rc" = "${2:-0}" ] || fail "host $1: exit status $rc, wanted ${2:-0}"
+}
+finish() {
+  if [ "$failures" -gt 0 ]; then
+    for d in "$work"/h[0-9]*; do
+      echo "---- $(basename "$d")" >&2
+      cat "$d/out.txt" >&2 2>/dev/null || true
+      grep -v -e ':fixme:' -e ':err:' "$d/err.txt" >&2 2>/dev/null || true
+      cat "$d/Peerbeacon.err" >&2 2>/dev/null || true
+    done
+    echo "FAILED: $failures check(s) in $scenario" >&2
+    exit 1
+  fi
+  [ -n "${PB_SHOW:-}" ] && for d in "$work"/h[0-9]*; do echo "---- $(basename "$d")"; cat "$d/out.txt"; done
+  echo "passed: $scenario"
+  exit 0
+}
+
+a1=$(addr 1) a2=$(addr 2)
+a3=$( [ "$PB_VLAN_N" -ge 3 ] && addr 3 || echo none)
+
+case $scenario in
+  mixed | linux-pair)
+    # Two Linux hosts and a third (Windows under Wine, or Linux): they find each other, see
+    # absence changes and groups, carry memos every way, and see a leave.
+    prepare 1 alice 'Sales>East&Staff'
+    prepare 2 bob 'Sales>West'
+    prepare 3 carol 'Support'
+    common=("wait-peers 3 40")
+    run_linux 1 "${common[@]}" "absence 5" "wait-memos 2 40" "send @$a3 alice-to-3" \
+      "send @$a2 alice-to-bob" peers groups "wait-peer $a2 gone 40" "sleep 500" leave
+    run_linux 2 "${common[@]}" "wait-peer $a1 2 20" "send @$a1 bob-to-alice" "wait-memos 2 40" \
+      peers groups "sleep 1000" leave
+    third=("${common[@]}" "wait-peer $a1 2 20" "send @$a1 three-to-alice" "send @$a2 three-to-bob"
+           "wait-memos 1 40" peers "wait-peer $a1 gone 40")
+    if [ "$scenario" = mixed ]; then run_windows 3 "${third[@]}"; else run_linux 3 "${third[@]}"; fi
+    wait
+    for i in 1 2 3; do
+      expect_exit "$i"
+      expect "$i" '^STATUS 7 ' "not fully running"
+      expect "$i" '^WAITED peers=3 ' "did not list all three hosts"
+    done
+    expect 2 "^PEERSTATUS addr=$a1 status=2 " "does not see alice absent"
+    expect 3 "^PEERSTATUS addr=$a1 status=2 " "does not see alice absent"
+    expect 2 "^SENT to=$a1 result=1$" "memo to the absent alice is not answered 1"
+    expect 3 "^SENT to=$a1 result=1$" "memo to the absent alice is not answered 1"
+    expect 3 "^SENT to=$a2 result=0$" "memo to bob is not answered 0"
+    expect 1 "^SENT to=$a3 result=0$" "memo to host 3 is not answered 0"
+    expect 1 "^SENT to=$a2 result=0$" "memo to bob is not answered 0"
+    expect 1 "^MEMO accepted=1 from=$a2 port=7129 name=\"bob \\($a2\\)\" length=20 data=\"bob-to-alice\"" \
+      "alice did not get bob's memo with his record"
+    expect 1 "^MEMO accepted=1 from=$a3 port=7129 name=\"carol \\($a3\\)\" length=22 data=\"three-to-alice\"" \
+      "alice did not get host 3's memo"
+    expect 2 "^MEMO accepted=1 from=$a1 .*data=\"alice-to-bob\"" "bob did not get alice's memo"
+    expect 2 "^MEMO accepted=1 from=$a3 .*data=\"three-to-bob\"" "bob did not get host 3's memo"
+    expect 3 "^MEMO accepted=1 from=$a1 .*data=\"alice-to-3\"" "host 3 did not get alice's memo"
+    expect 2 '^GROUP index=[0-9]+ parent=[0-9]+ name="East" path="Sales>East"' "no Sales>East"
+    expect 2 '^GROUP index=[0-9]+ parent=[0-9]+ name="West" path="Sales>West"' "no Sales>West"
+    expect 2 '^GROUP index=[0-9]+ parent=-1 name="Staff" path="Staff"' "no Staff"
+    expect 2 '^GROUP index=[0-9]+ parent=-1 name="Support" path="Support"' "no Support"
+    expect 1 "^PEER index=[0-9]+ addr=$a3 port=7129 status=1 name=\"carol \\($a3\\)\"" \
+      "alice does not list host 3"
+    expect 1 "^PEERSTATUS addr=$a2 status=0 " "bob's leave did not remove him from alice's list"
+    expect 3 "^PEERSTATUS addr=$a1 status=0 " "alice's leave did not reach host 3"
+    ;;
+
+  domains)
+    # Different domain keys on one multicast group: neither sees the other.
+    prepare 1 one Anonymous 'DomainKeyLw=1\r\n'
+    prepare 2 two Anonymous 'DomainKeyUw=1\r\nDomainKeyLw=1\r\n'
+    run_linux 1 "wait-peers 1 20" "sleep 3000" peers
+    run_linux 2 "wait-peers 1 20" "sleep 3000" peers
+    wait
+    for i in 1 2; do
+      expect_exit "$i"
+      expect "$i" '^PEERS count=1$' "sees a host of another domain"
+    done
+    ;;
+
+  access)
+    # Host 2 admits only hosts 2 and 3: host 1's presence and memos are ignored.
+    prepare 1 one Anonymous
+    prepare 2 two Anonymous 'CheckFrom=1\r\n'
+    prepare 3 three Anonymous
+    printf '%s\n' "# hosts 2 and 3 only" "$a2" "$a3/32 # three" > "$work/h2/allow.lst"
+    run_linux 1 "wait-peers 3 20" "sleep 1500" "send @$a2 refused-memo" "sleep 1000" leave "sleep 1500"
+    run_linux 2 "wait-peers 2 20" "sleep 4000" peers "wait-memos 1 20"
+    run_linux 3 "wait-peers 3 20" "send @$a2 admitted-memo" "sleep 5000"
+    wait
+    expect_exit 2
+    expect_exit 3
+    expect 2 '^PEERS count=2$' "host 2 lists a host outside its access list"
+    expect_not 2 "^PEER index=[0-9]+ addr=$a1 " "host 1 is listed by host 2"
+    expect 1 "^SENT to=$a2 result=3$" "a memo from outside the access list was not refused"
+    expect 3 "^SENT to=$a2 result=0$" "a memo from inside the access list was not taken"
+    expect 2 "^MEMO accepted=1 from=$a3 .*data=\"admitted-memo\"" "host 3's memo did not arrive"
+    expect_not 2 'refused-memo' "host 1's memo arrived"
+    ;;
+
+  bind)
+    # A second instance in host 1's namespace cannot bind the port; the first goes on working.
+    # The second does not announce: entries are keyed by address, so its leave would take the
+    # first off every list.
+    prepare 1 first Anonymous
+    prepare 2 peer Anonymous
+    mkdir -p "$work/h3"
+    cp "$work/h1/Peerbeacon.ini" "$work/h3/"
+    cp "$linux/Peerbeacon.nxl" "$work/h3/"
+    run_linux 1 "wait-peers 2 20" "sleep 4000" "wait-memos 1 20" peers status
+    sleep 1
+    printf '%s\n' "status" quit > "$work/h3/script.txt"
+    (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+       --no-announce --plugin "$work/h3/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt
+     echo $? > rc.txt)
+    run_linux 2 "wait-peers 2 20" "sleep 2000" "send @$a1 still-working"
+    wait
+    expect 3 '^STATUS 5 running=1 listening=0 presence=1$' "the second instance is not at status 5"
+    grep -Eq '^\[[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\] - Err\[sMulticast:bind\]:10048 : EntryControlThread'$'\r''$' \
+      "$work/h3/Peerbeacon.err" || fail "host 3: no bind failure line in its error log"
+    grep -q 'Err\[bind\]:10048 : ListenThread' "$work/h3/Peerbeacon.err" ||
+      fail "host 3: no listener bind failure line"
+    expect_exit 1
+    expect 1 '^STATUS 7 ' "the first instance stopped working"
+    expect 1 "^MEMO accepted=1 from=$a2 .*data=\"still-working\"" "the first instance lost a memo"
+    ;;
+
+  noaddress)
+    # No route and no usable host name: the receiver gives up, the listener still listens.
+    prepare 1 alone Anonymous
+    printf '%s\n' status quit > "$work/h1/script.txt"
+    # A network namespace of its own with loopback only, and a hosts file that does not know
+    # the machine's name, so neither the name look-up nor the route probe finds an address.
+    printf '127.0.0.1 localhost\n' > "$work/h1/hosts"
+    (cd "$work/h1" && "$PB_VLAN_SH" exec 1 unshare --net --mount sh -c \
+       'ip link set lo up && mount --bind "$0" /etc/hosts && exec "$@"' "$work/h1/hosts" \
+       timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+       --plugin "$work/h1/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt
+     echo $? > rc.txt)
+    expect 1 '^STATUS 3 running=1 listening=1 presence=0$' "status is not 3 without an address"
+    ;;
+
+  malformed)
+    # Host 3 floods the group with malformed datagrams while host 2 changes its absence.
+    prepare 1 watcher Anonymous
+    prepare 2 changer Anonymous
+    run_linux 1 "wait-peers 2 20" "wait-peer $a2 2 40" "wait-peer $a2 1 40" peers status
+    run_linux 2 "wait-peers 2 20" "sleep 3000" "absence 1" "sleep 2000" "absence 0" "sleep 3000"
+    "$PB_VLAN_SH" exec 3 python3 "$here/flood_datagrams.py" 239.191.38.82 7129 4000 6 &
+    wait
+    expect_exit 1
+    expect_exit 2
+    expect 1 '^PEERS count=2$' "the flood added or removed peers"
+    expect 1 "^PEER index=[0-9]+ addr=$a2 port=7129 status=1 name=\"changer \\($a2\\)\"" \
+      "the real peer's status is wrong after the flood"
+    expect 1 '^STATUS 7 ' "the receiver stopped working"
+    ;;
+esac
+finish
