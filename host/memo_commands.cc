@@ -17,10 +17,12 @@ namespace {
 constexpr uint16_t kDefaultPort = 7129;
 
 // An entry data record for a typed address, laid out as the plug-in's own records.
-std::vector<uint8_t> RecordForAddress(uint32_t address_net, uint16_t port, const std::string& name) {
+std::vector<uint8_t> RecordForAddress(uint32_t address_net, uint16_t port,
+                                      const std::string& name) {
   std::vector<uint8_t> record(45 + name.size(), 0);
   auto put32 = [&record](size_t at, int32_t v) {
-    for (int i = 0; i < 4; ++i) record[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      record[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
   };
   put32(0, static_cast<int32_t>(record.size()));
   put32(4, PB_RECORD_VERSION);
@@ -50,7 +52,8 @@ bool ParseTarget(const std::string& text, uint32_t* address, uint16_t* port) {
   }
   unsigned parts[4];
   char tail;
-  if (sscanf(host.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4) {
+  if (sscanf(host.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) !=
+      4) {
     return false;
   }
   uint8_t bytes[4];
@@ -105,7 +108,8 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
         if (by_index) return Failed(error);
         continue;
       }
-      if (by_index || "@" + DottedAddress(peer.raw.data() + 32) == args[0]) {
+      if (by_index ||
+          args[0].compare(1, std::string::npos, DottedAddress(peer.raw.data() + 32)) == 0) {
         record = std::move(peer.raw);
         break;
       }
@@ -121,9 +125,10 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
   // The exchange runs on this command thread, never on the window thread whose messages it
   // waits for.
   const int32_t result =
-      wait_without_limit
-          ? session.api.SendResultData(record.data(), text.data(), static_cast<int32_t>(text.size()), nullptr)
-          : session.api.SendMemoData(record.data(), text.data(), static_cast<int32_t>(text.size()), nullptr);
+      wait_without_limit ? session.api.SendResultData(record.data(), text.data(),
+                                                      static_cast<int32_t>(text.size()), nullptr)
+                         : session.api.SendMemoData(record.data(), text.data(),
+                                                    static_cast<int32_t>(text.size()), nullptr);
   const std::string to = DottedAddress(record.data() + 32);
   session.out.Machine("SENT to=" + to + " result=" + std::to_string(result));
   session.out.Human("memo to " + to + ": " + ResultInWords(session, result));
@@ -134,7 +139,9 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
 
 }  // namespace
 
-CommandResult RunSend(Session& session, const CommandArgs& args) { return Send(session, args, false); }
+CommandResult RunSend(Session& session, const CommandArgs& args) {
+  return Send(session, args, false);
+}
 
 CommandResult RunSendWait(Session& session, const CommandArgs& args) {
   return Send(session, args, true);
