@@ -1,8 +1,11 @@
-// socket_errno_test_posix.cc: the Linux build's errno translation and loopback-free lookup.
+// socket_errno_test_posix.cc: the Linux build's errno translation, loopback-free lookup and listen queue.
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "net/socket.h"
+#include "platform/platform.h"
 
 namespace pb {
 namespace {
@@ -36,6 +39,40 @@ TEST(ResolveHostIpv4Test, SkipsLoopbackResults) {
   EXPECT_FALSE(ResolveHostIpv4("127.0.0.1", &address));
   EXPECT_EQ(address, 0x12345678u);
   EXPECT_EQ(LastSocketError(), kWsaHostNotFound);
+}
+
+// A burst of callers larger than the backlog the memo listener asks for must all reach the
+// accept queue: a caller that is dropped there would wait for a greeting that never comes.
+TEST(SocketTest, BurstOfCallersBeyondTheBacklogIsQueued) {
+  Socket listener = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(listener.Bind(SocketAddress::FromHost(0x7F000001, 0)));  // 127.0.0.1
+  SocketAddress address;
+  ASSERT_TRUE(listener.LocalName(&address));
+  ASSERT_TRUE(listener.Listen(4));
+  ASSERT_TRUE(listener.SetNonBlocking(true));
+
+  constexpr int kCallers = 32;
+  std::vector<Socket> callers;
+  for (int i = 0; i < kCallers; ++i) {
+    callers.push_back(Socket::Create(kSockStream, kIpProtoTcp));
+    ASSERT_TRUE(callers.back().SetNonBlocking(true));
+    if (!callers.back().Connect(address)) {
+      ASSERT_EQ(LastSocketError(), kWsaEWouldBlock);
+    }
+  }
+  platform::SleepMs(200);  // nobody accepts while the burst arrives
+  int accepted = 0;
+  const uint64_t deadline = platform::MonotonicMs() + 2000;
+  while (accepted < kCallers && platform::MonotonicMs() < deadline) {
+    Socket server = listener.Accept();
+    if (server.valid()) {
+      ++accepted;
+    } else {
+      ASSERT_EQ(LastSocketError(), kWsaEWouldBlock);
+      platform::SleepMs(10);
+    }
+  }
+  EXPECT_EQ(accepted, kCallers);
 }
 
 }  // namespace

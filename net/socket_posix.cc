@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -192,6 +193,12 @@ bool Socket::Connect(const SocketAddress& address) {
 }
 
 bool Socket::Listen(int32_t backlog) {
+  // Linux answers connection requests beyond a small backlog with SYN cookies, and a cookie
+  // handshake that completes while the accept queue is full is dropped without a word: the
+  // caller counts the connection as made and waits for a greeting that never comes (a memo
+  // sender until its time-out). Winsock refuses such callers instead. Queueing up to the
+  // system's limit keeps a burst of callers from being lost.
+  backlog = std::max(backlog, static_cast<int32_t>(SOMAXCONN));
   if (listen(AsFd(handle_), backlog) != 0) {
     SetErrorFromErrno();
     return false;
