@@ -22,6 +22,7 @@ namespace {
 constexpr char kReporter[] = "ListenThread";
 constexpr int32_t kListenBacklog = 4;
 constexpr uint32_t kBusyRetryMs = 100;
+constexpr int kReadsPerNotification = 64;
 
 std::atomic<uint32_t> g_connection_wait_ms{60000};
 
@@ -99,6 +100,7 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
     const bool closed = code == kFdClose;
     if (!closed && code != kFdRead) continue;
     // Take whatever is queued, also behind a close, so that no byte the caller sent is lost.
+    int reads = 0;
     for (;;) {
       uint32_t available = 0;
       if (!c.socket().BytesAvailable(&available)) {
@@ -126,22 +128,30 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
         frame.Commit(static_cast<size_t>(n));
       }
       if (frame.Complete()) return Frame::kComplete;
-      if (!closed) break;  // the next FD_READ announces more
+      // Keep reading while more is queued: a large memo streams in faster than one
+      // notification per read could take it (an FD_READ posted meanwhile then finds nothing
+      // and is waited past). The bound sends the thread back to its wait, where the stop
+      // event is seen, now and then.
+      if (!closed && ++reads >= kReadsPerNotification) break;
     }
     if (frame.Complete()) return Frame::kComplete;
     if (closed) return Frame::kClosed;
   }
 }
 
-// Looks the caller up and hands the memo to the host; the result to send back. The sender's
-// record is built under the list lock and handed over outside it.
+constexpr int32_t kAbandoned = -1;
+
+// Looks the caller up and hands the memo to the host; the result to send back, or kAbandoned
+// when the plug-in stops first (the host is then not called). The sender's record is built
+// under the list lock and handed over outside it.
 int32_t Deliver(const SocketAddress& peer, const MemoFrameBuffer& frame,
                 MemoReceiveCallback callback, int32_t absence, platform::Handle stop) {
   PluginState& s = g_stOrgData;
   std::unique_ptr<uint8_t[]> record;
   int32_t record_size = 0;
   EntryList* list = s.initialized.load() != 0 ? s.entryList : nullptr;
-  if (list != nullptr && list->WaitOrStop(stop) != 0) {
+  if (list != nullptr) {
+    if (list->WaitOrStop(stop) == 0) return kAbandoned;
     const int32_t index = list->FindByAddress(peer.address);
     const int32_t size = index >= 0 ? BuildListedEntryRecord(*list, index, nullptr, 0) : -1;
     if (size > 0) {
@@ -185,6 +195,7 @@ void ServeConnection(const MemoConnectionStart& start) {
       SocketAddress peer;
       c.socket().PeerName(&peer);
       result = Deliver(peer, frame, start.callback, start.absence, stop);
+      if (result == kAbandoned) return;
       break;
     }
   }

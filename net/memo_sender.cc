@@ -50,7 +50,11 @@ class Exchange {
     event_.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
     if (!event_) return kFailed;
 
-    SelectSocketEvent(socket_.get(), event_.get(), kFdConnect | kFdClose);
+    // Without a dispatcher slot no notification could ever end a wait: fail now instead of
+    // after the time-out (or never, without one).
+    if (SelectSocketEvent(socket_.get(), event_.get(), kFdConnect | kFdClose) != 1) {
+      return kFailed;
+    }
     SocketAddress target;
     SocketAddress::Read(record + 28, SocketAddress::kSize, &target);
     if (!socket_.Connect(target)) {
