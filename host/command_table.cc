@@ -21,7 +21,7 @@
 //   WAITED peers=<n> ms=<elapsed>                                wait-peers
 //   MEMO accepted=<0|1> from=<a.b.c.d|-> port=<p> name="<name>" length=<frame length>
 //        data="<payload>"                                        a memo arrived (any time)
-//   SENT to=<a.b.c.d> result=<MemoSendResult>                   send, send-wait
+//   SENT to=<a.b.c.d> result=<MemoSendResult>                   send, send-wait, send-bytes
 //   PEERSTATUS addr=<a.b.c.d> status=<0|1|2> ms=<elapsed>        wait-peer (0: gone)
 //   MEMOS count=<n>                                              wait-memos
 //   UNINIT <result>                                              UnInitializeNetEx at the end
@@ -167,6 +167,13 @@ const std::vector<Command>& Commands() {
        1,
        2,
        RunWaitMemos},
+      {"send-bytes",
+       "INDEX|@ADDR|ADDR[:PORT] COUNT",
+       "send a memo of COUNT pattern bytes",
+       {"SendMemoData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
+       2,
+       2,
+       RunSendBytes},
       {"accept", "on|off", "accept or refuse the memos that arrive", {}, 1, 1, RunAccept},
       {"sleep", "MS", "pause the command stream", {}, 1, 1, RunSleep},
       {"help", "", "this list", {}, 0, 0, RunHelp},

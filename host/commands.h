@@ -22,6 +22,7 @@ CommandResult RunStatus(Session& session, const CommandArgs& args);
 // Memos (memo_commands.cc).
 CommandResult RunSend(Session& session, const CommandArgs& args);
 CommandResult RunSendWait(Session& session, const CommandArgs& args);
+CommandResult RunSendBytes(Session& session, const CommandArgs& args);
 CommandResult RunAccept(Session& session, const CommandArgs& args);
 
 // Waiting for other hosts (wait_commands.cc).

@@ -92,7 +92,19 @@ std::string ResultInWords(const Session& session, int32_t result) {
   }
 }
 
-CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_limit) {
+CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_limit,
+                   const std::string& text);
+
+// A payload of count bytes of a repeating pattern, for large memos.
+std::string Pattern(size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text(count, '\0');
+  for (size_t i = 0; i < count; ++i) text[i] = kDigits[i % 16];
+  return text;
+}
+
+CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_limit,
+                   const std::string& text) {
   std::vector<uint8_t> record;
   int32_t index = 0;
   const bool by_index = ParseInt32(args[0], &index);
@@ -121,7 +133,6 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
     if (!ParseTarget(args[0], &address, &port)) return Failed("bad target " + args[0]);
     record = RecordForAddress(address, port, args[0]);
   }
-  const std::string& text = args[1];
   // The exchange runs on this command thread, never on the window thread whose messages it
   // waits for.
   const int32_t result =
@@ -140,11 +151,19 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
 }  // namespace
 
 CommandResult RunSend(Session& session, const CommandArgs& args) {
-  return Send(session, args, false);
+  return Send(session, args, false, args[1]);
 }
 
 CommandResult RunSendWait(Session& session, const CommandArgs& args) {
-  return Send(session, args, true);
+  return Send(session, args, true, args[1]);
+}
+
+CommandResult RunSendBytes(Session& session, const CommandArgs& args) {
+  int32_t count = 0;
+  if (!ParseInt32(args[1], &count) || count < 0 || count > (1 << 30)) {
+    return Failed("bad byte count " + args[1]);
+  }
+  return Send(session, args, false, Pattern(static_cast<size_t>(count)));
 }
 
 CommandResult RunAccept(Session& /*session*/, const CommandArgs& args) {

@@ -5,7 +5,7 @@
 #
 #   system_lan.sh SCENARIO LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
 #
-# SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed. The build
+# SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed kill. The build
 # folders hold peerbeacon-host(.exe) and Peerbeacon.nxl. Exit 0: passed; 77: skipped (not
 # root, no iproute2, or the Windows build is missing for a scenario that needs it).
 set -euo pipefail
@@ -40,7 +40,7 @@ if [ "${1:-}" != --inside ]; then
       fi
       flock -u 9
       ;;
-    domains | bind | noaddress) hosts=2 ;;
+    domains | bind | noaddress | kill) hosts=2 ;;
     linux-pair | access | malformed) hosts=3 ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
@@ -81,7 +81,7 @@ run_linux() {
   printf '%s\n' "$@" quit > "$work/h$i/script.txt"
   (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$linux/peerbeacon-host" \
      --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
-     >out.txt 2>err.txt; echo $? > rc.txt) &
+     >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
 }
 
 run_windows() {
@@ -90,7 +90,7 @@ run_windows() {
   printf '%s\r\n' "$@" quit > "$work/h$i/script.txt"
   (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$windows/peerbeacon-host.exe" \
      --machine --plugin "$windows/Peerbeacon.nxl" --script script.txt </dev/null \
-     >out.txt 2>err.txt; echo $? > rc.txt) &
+     >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
 }
 
 out() { tr -d '\r' < "$work/h$1/out.txt"; }
@@ -102,7 +102,7 @@ expect_not() {
 }
 expect_exit() {
   local rc
-  rc=$(cat "$work/h$1/rc.txt" 2>/dev/null || echo none)
+  rc=$(cat "$work/h$1/rc.txt" 2>/dev/null || echo "none ($(ls "$work/h$1" | tr '\n' ' '))")
   [ "$rc" = "${2:-0}" ] || fail "host $1: exit status $rc, wanted ${2:-0}"
 }
 finish() {
@@ -215,8 +215,8 @@ case $scenario in
     sleep 1
     printf '%s\n' "status" quit > "$work/h3/script.txt"
     (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$linux/peerbeacon-host" --machine \
-       --no-announce --plugin "$work/h3/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt
-     echo $? > rc.txt)
+       --no-announce --plugin "$work/h3/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
+       && echo 0 > rc.txt || echo $? > rc.txt)
     run_linux 2 "wait-peers 2 20" "sleep 2000" "send @$a1 still-working"
     wait
     expect 3 '^STATUS 5 running=1 listening=0 presence=1$' "the second instance is not at status 5"
@@ -239,8 +239,8 @@ case $scenario in
     (cd "$work/h1" && "$PB_VLAN_SH" exec 1 unshare --net --mount sh -c \
        'ip link set lo up && mount --bind "$0" /etc/hosts && exec "$@"' "$work/h1/hosts" \
        timeout -k 5 60 "$linux/peerbeacon-host" --machine \
-       --plugin "$work/h1/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt
-     echo $? > rc.txt)
+       --plugin "$work/h1/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
+       && echo 0 > rc.txt || echo $? > rc.txt)
     expect 1 '^STATUS 3 running=1 listening=1 presence=0$' "status is not 3 without an address"
     ;;
 
@@ -258,6 +258,60 @@ case $scenario in
     expect 1 "^PEER index=[0-9]+ addr=$a2 port=7129 status=1 name=\"changer \\($a2\\)\"" \
       "the real peer's status is wrong after the flood"
     expect 1 '^STATUS 7 ' "the receiver stopped working"
+    ;;
+
+  kill)
+    # A sender killed in the middle of a large memo, then a receiver killed in the middle of
+    # one: the other side ends with the documented result and goes on working. Both links are
+    # slowed to 20 Mbit/s so that a 16 MiB memo takes seconds.
+    for i in 1 2; do
+      "$PB_VLAN_SH" exec "$i" tc qdisc add dev lan0 root tbf rate 20mbit burst 32kbit latency 400ms
+    done
+    big=16777216
+    start_host() {  # start_host DIR NAMESPACE SCRIPT-LINES...
+      local dir=$1 ns=$2
+      shift 2
+      printf '%s\n' "$@" quit > "$dir/script.txt"
+      (cd "$dir" && "$PB_VLAN_SH" exec "$ns" timeout -k 5 120 "$linux/peerbeacon-host" --machine \
+         --plugin "$dir/Peerbeacon.nxl" --script "$dir/script.txt" </dev/null >out.txt 2>err.txt \
+         && echo 0 > rc.txt || echo $? > rc.txt) &
+    }
+    kill_host() { pkill -9 -f -- "--script $1/script.txt" || true; }
+    wait_for() {  # wait_for FILE REGEX SECONDS
+      local t=0
+      until grep -Eq -- "$2" "$1" 2>/dev/null; do
+        t=$((t + 1))
+        [ "$t" -le $(($3 * 10)) ] || return 1
+        sleep 0.1
+      done
+    }
+    prepare 1 receiver Anonymous
+    prepare 2 sender Anonymous
+    for d in h1b h2b; do
+      mkdir -p "$work/$d"
+      cp "$work/h${d:1:1}/Peerbeacon.ini" "$work/h${d:1:1}/Peerbeacon.nxl" "$work/$d/"
+    done
+    start_host "$work/h1" 1 "wait-peers 2 20" "wait-memos 1 60" "sleep 60000"
+    start_host "$work/h2" 2 "wait-peers 2 20" "send-bytes @$a1 $big"
+    sleep 4
+    kill_host "$work/h2"
+    # The killed sender's memo never reaches the host; a new sender's does.
+    start_host "$work/h2b" 2 "wait-peers 2 20" "send @$a1 after-kill" "send-bytes @$a1 $big" \
+      "sleep 5000" "send @$a1 back-again"
+    wait_for "$work/h1/out.txt" 'data="after-kill"' 30 || fail "host 1: no memo after the kill"
+    sleep 3
+    kill_host "$work/h1"
+    start_host "$work/h1b" 1 "wait-memos 1 40" peers
+    wait
+    expect_not 1 "length=$((big + 8))" "the killed sender's memo reached the host"
+    expect 1 "^MEMO accepted=1 from=$a2 .*data=\"after-kill\"" "no memo from the new sender"
+    expect 2b "^SENT to=$a1 result=0\$" "the new sender's first memo failed"
+    expect 2b "^SENT to=$a1 result=3\$" "the memo into a killed receiver did not end with 3"
+    [ "$(out 2b | grep -c "^SENT to=$a1 result=0\$")" = 2 ] ||
+      fail "host 2b: the memo after the receiver's restart failed"
+    expect 1b "^MEMO accepted=1 from=$a2 .*data=\"back-again\"" "the restarted receiver got nothing"
+    expect_exit 1b
+    expect_exit 2b 1  # its send into the killed receiver failed, as it should
     ;;
 esac
 finish
