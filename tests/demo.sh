@@ -35,24 +35,31 @@ if [ "${1:-}" != --inside ]; then
   exec "${run[@]}"
 fi
 
-# Inside the LAN: hosts 1..n are namespaces $PB_NS_1..$PB_NS_n.
-script=$PB_VLAN_DIR/commands.txt
-printf '%s\n' "wait-peers $n 30" peers "sleep 3000" quit > "$script"
-# --allow-missing: the plug-in does not export every function yet.
-options=(--allow-missing --script "$script")
+# Inside the LAN: hosts 1..n are namespaces $PB_NS_1..$PB_NS_n. Each host waits for the
+# others, passes a memo on to the next host around the ring, waits for the one coming to it,
+# prints its peer list and leaves.
+make_script() {
+  local i=$1 next=$(( $1 % n + 1 ))
+  local to_var=PB_ADDR_$next
+  printf '%s\n' "wait-peers $n 30" "send @${!to_var} \"memo from host $i to host $next\"" \
+    "wait-memos 1 30" peers "sleep 3000" quit > "$PB_VLAN_DIR/commands$i.txt"
+}
 
 start_host() {
   local i=$1 kind=$2
   local log=$PB_VLAN_DIR/host$i.log
+  make_script "$i"
+  local options=(--script "$PB_VLAN_DIR/commands$i.txt")
+  local rc=0
   if [ "$kind" = Linux ]; then
     "$PB_VLAN_SH" exec "$i" timeout -k 5 90 "$linux/peerbeacon-host" "${options[@]}" \
-      --plugin "$linux/Peerbeacon.nxl" </dev/null >"$log" 2>&1
+      --plugin "$linux/Peerbeacon.nxl" </dev/null >"$log" 2>&1 || rc=$?
   else
     (cd "$PB_VLAN_DIR" && timeout -k 5 90 "$PB_VLAN_SH" wine "$i" \
       "$windows/peerbeacon-host.exe" "${options[@]}" --plugin "$windows/Peerbeacon.nxl" \
-      </dev/null >"$log" 2>&1)
+      </dev/null >"$log" 2>&1) || rc=$?
   fi
-  echo $? > "$PB_VLAN_DIR/host$i.rc"
+  echo "$rc" > "$PB_VLAN_DIR/host$i.rc"
 }
 
 kinds=(Linux Linux Windows)
