@@ -22,7 +22,6 @@ namespace {
 constexpr char kReporter[] = "ListenThread";
 constexpr int32_t kListenBacklog = 4;
 constexpr uint32_t kBusyRetryMs = 100;
-constexpr int kReadsPerNotification = 64;
 
 std::atomic<uint32_t> g_connection_wait_ms{60000};
 
@@ -100,7 +99,6 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
     const bool closed = code == kFdClose;
     if (!closed && code != kFdRead) continue;
     // Take whatever is queued, also behind a close, so that no byte the caller sent is lost.
-    int reads = 0;
     for (;;) {
       uint32_t available = 0;
       if (!c.socket().BytesAvailable(&available)) {
@@ -128,11 +126,7 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
         frame.Commit(static_cast<size_t>(n));
       }
       if (frame.Complete()) return Frame::kComplete;
-      // Keep reading while more is queued: a large memo streams in faster than one
-      // notification per read could take it (an FD_READ posted meanwhile then finds nothing
-      // and is waited past). The bound sends the thread back to its wait, where the stop
-      // event is seen, now and then.
-      if (!closed && ++reads >= kReadsPerNotification) break;
+      if (!closed) break;  // the next FD_READ announces more
     }
     if (frame.Complete()) return Frame::kComplete;
     if (closed) return Frame::kClosed;
