@@ -1,6 +1,7 @@
 // memo_frame.cc: the growing receive buffer of a memo connection and its completion rule.
 #include "net/memo_frame.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -12,14 +13,25 @@ bool MemoFrameBuffer::Init() {
   return GrowTo(kMemoInitialBuffer);
 }
 
+void MemoFrameBuffer::Free::operator()(uint8_t* p) const { std::free(p); }
+
 bool MemoFrameBuffer::GrowTo(size_t capacity) {
-  std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[capacity]);
-  if (!bigger) return false;
-  if (received_ > 0) memcpy(bigger.get(), data_.get(), received_);
-  memset(bigger.get() + received_, 0, capacity - received_);
-  data_ = std::move(bigger);
+  // realloc keeps the bytes received so far; a large block grows by remapping its pages, so a
+  // large memo is not copied again at every growth, and room not yet received is never
+  // touched. Nothing reads behind the received bytes but the host's view of the zero tail, so
+  // only the tail is cleared (here and at every Commit).
+  uint8_t* bigger = static_cast<uint8_t*>(std::realloc(data_.get(), capacity));
+  if (bigger == nullptr) return false;  // the old block is still valid and still held
+  static_cast<void>(data_.release());
+  data_.reset(bigger);
   capacity_ = capacity;
+  ClearTail();
   return true;
+}
+
+void MemoFrameBuffer::ClearTail() {
+  const size_t end = received_ + kZeroTail < capacity_ ? received_ + kZeroTail : capacity_;
+  if (end > received_) memset(data_.get() + received_, 0, end - received_);
 }
 
 bool MemoFrameBuffer::Reserve(size_t available) {
@@ -34,6 +46,7 @@ bool MemoFrameBuffer::Reserve(size_t available) {
 
 void MemoFrameBuffer::Commit(size_t count) {
   received_ += count <= room() ? count : room();
+  ClearTail();
 }
 
 bool MemoFrameBuffer::Append(const uint8_t* bytes, size_t count) {

@@ -14,12 +14,12 @@ inline constexpr size_t kMemoInitialBuffer = 512;
 inline constexpr size_t kMemoGrowthSlack = 128;
 
 // The receive buffer of one connection. It holds the bytes received so far from offset 0,
-// zero behind them, and grows (at least geometrically, so a large memo is taken in linear
+// followed by a zero tail, and grows (at least geometrically, so a large memo is taken in linear
 // time) whenever the bytes already received plus the bytes announced exceed it. The frame is
 // complete when at least 4 bytes are in and the signed length field at offset 0 is not greater
 // than the count; a length below 4, or negative, completes at 4 bytes. The host reads the
 // payload at offset 4 and length-field bytes from there, so the buffer always keeps at least 4
-// zero bytes behind the last received byte.
+// zero bytes behind the last received byte; nothing reads further than that.
 class MemoFrameBuffer {
  public:
   static constexpr size_t kZeroTail = 4;
@@ -44,7 +44,11 @@ class MemoFrameBuffer {
 
  private:
   bool GrowTo(size_t capacity);
-  std::unique_ptr<uint8_t[]> data_;
+  void ClearTail();
+  struct Free {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, Free> data_;
   size_t capacity_ = 0;
   size_t received_ = 0;
 };
