@@ -289,6 +289,28 @@ TEST_F(NodeListTest, CachedValuesMatchTheProfileFunctions) {
   }
 }
 
+// A long section is looked up through an index; it must still give the first key in file order
+// that the lookups' rule matches, whatever its case and blanks, also next to names with bytes
+// outside ASCII.
+TEST_F(NodeListTest, LongSectionLookupsKeepTheFirstMatch) {
+  std::string text = "[MACHINE]\r\n";
+  for (int i = 0; i < 3000; ++i) {
+    text += "host" + std::to_string(i) + "=H" + std::to_string(i) + "\r\n";
+  }
+  text += "\xC9t\xE9=Latin\r\n\x83\x41\x83\x43=Kana\r\nMixed=First\r\n";
+  text += "  mixed  =Second\r\nMIXED=Third\r\nhost17=Late\r\n\xE9t\xC9=Latin2\r\n";
+  WriteNodeList(text);
+  for (const char* key : {"host0", "HOST17", " host2999 ", "mixed", "MiXeD", "\xC9t\xE9",
+                          "\xE9T\xC9", "\x83\x41\x83\x43", "host3000", "Host1234"}) {
+    SCOPED_TRACE(std::string("key '") + key + "'");
+    char expected[256];
+    platform::GetProfileString("MACHINE", key, "", expected, sizeof expected, node_list_.c_str());
+    std::string value;
+    ASSERT_TRUE(ReadNodeListMachineValue(key, &value));
+    EXPECT_EQ(value, expected);
+  }
+}
+
 // The state the key reader needs: an initialised plug-in with an entry list.
 class NodeListKeyTest : public testing::Test {
  protected:

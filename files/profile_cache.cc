@@ -2,6 +2,7 @@
 #include "files/profile_cache.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 namespace pb {
@@ -36,7 +37,70 @@ std::string CacheKey(const std::string& path, std::initializer_list<const char*>
   return key;
 }
 
+// Cuts blanks (every kind that any platform's lookup cuts) and lowers ASCII letters; false
+// when the name holds a byte outside ASCII, whose case a platform may fold its own way.
+bool FoldKey(const char* name, std::string* folded) {
+  const char* begin = name;
+  const char* end = name + std::strlen(name);
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  };
+  while (begin < end && blank(*begin)) ++begin;
+  while (end > begin && blank(end[-1])) --end;
+  folded->assign(begin, end);
+  for (char& c : *folded) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return true;
+}
+
 }  // namespace
+
+ProfileSnapshot::KeyIndex ProfileSnapshot::BuildIndex(
+    const std::vector<platform::ProfileEntry>& entries) {
+  KeyIndex index;
+  std::string folded;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (FoldKey(entries[i].key.c_str(), &folded)) {
+      index.by_folded_key[folded].push_back(static_cast<uint32_t>(i));
+    } else {
+      index.unfoldable.push_back(static_cast<uint32_t>(i));
+    }
+  }
+  return index;
+}
+
+int64_t ProfileSnapshot::FindKey(size_t section, const char* key) const {
+  const std::vector<platform::ProfileEntry>& entries = sections_[section];
+  std::string folded;
+  if (!FoldKey(key, &folded)) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (platform::ProfileKeyMatches(entries[i].key, key)) return static_cast<int64_t>(i);
+    }
+    return -1;
+  }
+  // The first match in file order among the key's group and the unfoldable keys.
+  int64_t first = -1;
+  const KeyIndex& index = indexes_[section];
+  const auto group = index.by_folded_key.find(folded);
+  if (group != index.by_folded_key.end()) {
+    for (const uint32_t i : group->second) {
+      if (platform::ProfileKeyMatches(entries[i].key, key)) {
+        first = i;
+        break;
+      }
+    }
+  }
+  for (const uint32_t i : index.unfoldable) {
+    if (first >= 0 && i > first) break;
+    if (platform::ProfileKeyMatches(entries[i].key, key)) {
+      first = i;
+      break;
+    }
+  }
+  return first;
+}
 
 const std::vector<platform::ProfileEntry>* ProfileSnapshot::Section(const char* name) const {
   for (size_t i = 0; i < names_.size(); ++i) {
@@ -58,15 +122,14 @@ std::string ProfileSnapshot::GetString(const char* section, const char* key,
   }
   std::string value;
   bool found = false;
-  const std::vector<platform::ProfileEntry>* entries = Section(section);
-  if (entries != nullptr && key != nullptr) {
-    for (const platform::ProfileEntry& entry : *entries) {
-      if (platform::ProfileKeyMatches(entry.key, key)) {
-        value = entry.value;
-        found = true;
-        break;
-      }
+  for (size_t i = 0; section != nullptr && key != nullptr && i < names_.size(); ++i) {
+    if (names_[i] != section) continue;
+    const int64_t at = FindKey(i, key);
+    if (at >= 0) {
+      value = sections_[i][static_cast<size_t>(at)].value;
+      found = true;
     }
+    break;
   }
   if (!found) {
     value = default_value != nullptr ? default_value : "";
@@ -108,6 +171,7 @@ std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
     // An unreadable file gives every lookup its default, as no entries do.
     platform::GetProfileSection(name, path.c_str(), &entries);
     snapshot->names_.emplace_back(name);
+    snapshot->indexes_.push_back(ProfileSnapshot::BuildIndex(entries));
     snapshot->sections_.push_back(std::move(entries));
   }
   g_parses.fetch_add(1, std::memory_order_relaxed);

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -29,9 +30,23 @@ class ProfileSnapshot {
  private:
   friend std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
       const std::string&, std::initializer_list<const char*>);
+  // Where a section's keys stand, so that a lookup in a long section (a node list naming
+  // thousands of machines) does not compare the key with every line. Keys are grouped by a
+  // folding (blanks cut, ASCII letters lowered) under which names that match by the lookups'
+  // rule always fall together; keys with other bytes, which a platform may fold otherwise, are
+  // kept apart and always compared. The lookup rule itself still decides every match.
+  struct KeyIndex {
+    std::unordered_map<std::string, std::vector<uint32_t>> by_folded_key;
+    std::vector<uint32_t> unfoldable;
+  };
+  static KeyIndex BuildIndex(const std::vector<platform::ProfileEntry>& entries);
+  // Index of the first entry whose key matches, or -1.
+  int64_t FindKey(size_t section, const char* key) const;
+
   std::string path_;
   std::vector<std::string> names_;
   std::vector<std::vector<platform::ProfileEntry>> sections_;
+  std::vector<KeyIndex> indexes_;
 };
 
 // The listed sections of the file at path. Served from a small process-wide cache while the
