@@ -267,27 +267,13 @@ void RunListener(const WorkerStartup& startup) {
   SelectSocketEvent(listener.get(), event.get(), kFdAccept);
   s.listening.store(1);
   startup.SignalStarted();
-  const platform::Handle waits[2] = {stop, event.get()};
-  for (;;) {
-    const uint32_t woke = WaitSocketEvents(2, waits, false, platform::kInfinite, false);
-    if (woke == 0) break;
-    if (woke == 1) {
-      AcceptOne(listener, startup.stopEvent);
-    } else if (woke == platform::kWaitFailed) {
-      platform::SleepMs(kBusyRetryMs);
-    }
-  }
+  while (WaitForSocketNews(stop, event.get())) AcceptOne(listener, startup.stopEvent);
   s.listening.store(0);
   SelectSocketEvent(listener.get(), event.get(), 0);
 }
 
 }  // namespace
 
-void ListenThread(void* arg) {
-  std::unique_ptr<WorkerStartup> startup(static_cast<WorkerStartup*>(arg));
-  RunListener(*startup);
-  startup.reset();
-  Workers().Leave();
-}
+void ListenThread(void* arg) { RunWorker(arg, RunListener); }
 
 }  // namespace pb

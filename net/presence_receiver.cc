@@ -147,15 +147,7 @@ void RunReceiver(const WorkerStartup& startup) {
   if (event) {
     SelectSocketEvent(socket.get(), event.get(), kPresenceMask);
     startup.SignalStarted();
-    const platform::Handle waits[2] = {stop, event.get()};
-    for (;;) {
-      const uint32_t woke = WaitSocketEvents(2, waits, false, platform::kInfinite, false);
-      if (woke == 0) break;
-      if (woke == 1) {
-        if (!ReceiveOne(socket, port)) break;
-      } else if (woke == platform::kWaitFailed) {
-        platform::SleepMs(50);  // never spin on a failing wait; stop is polled again
-      }
+    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(socket, port)) {
     }
     SelectSocketEvent(socket.get(), event.get(), 0);
   }
@@ -164,11 +156,6 @@ void RunReceiver(const WorkerStartup& startup) {
 
 }  // namespace
 
-void EntryControlThread(void* arg) {
-  std::unique_ptr<WorkerStartup> startup(static_cast<WorkerStartup*>(arg));
-  RunReceiver(*startup);
-  startup.reset();
-  Workers().Leave();
-}
+void EntryControlThread(void* arg) { RunWorker(arg, RunReceiver); }
 
 }  // namespace pb

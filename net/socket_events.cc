@@ -6,6 +6,10 @@
 #include "net/socket_events_backend.h"
 
 namespace pb {
+namespace {
+// How long a worker pauses after a failed wait before it waits again.
+constexpr uint32_t kFailedWaitPauseMs = 50;
+}  // namespace
 namespace socket_events {
 namespace {
 
@@ -127,6 +131,16 @@ int32_t GetSocketEventError(SocketHandle socket) {
   if (!socket_events::g_ever_opened) return 0;
   const SocketEventSlot* slot = socket_events::FindSlotLocked(socket);
   return slot == nullptr ? 0 : slot->last_error;
+}
+
+bool WaitForSocketNews(platform::Handle stop, platform::Handle event) {
+  const platform::Handle waits[2] = {stop, event};
+  for (;;) {
+    const uint32_t woke = WaitSocketEvents(2, waits, false, platform::kInfinite, false);
+    if (woke == 0) return false;
+    if (woke == 1) return true;
+    platform::SleepMs(kFailedWaitPauseMs);
+  }
 }
 
 uint32_t WaitSocketEvents(uint32_t count, const platform::Handle* handles, bool wait_all,

@@ -69,6 +69,10 @@ int32_t GetSocketEventError(SocketHandle socket);
 uint32_t WaitSocketEvents(uint32_t count, const platform::Handle* handles, bool wait_all,
                           uint32_t timeout_ms, bool alertable);
 
+// A worker's wait without a time limit: true when the socket's event ended it, false when stop
+// did (stop at index 0 wins). A failed wait is retried after a pause, never spun.
+bool WaitForSocketNews(platform::Handle stop, platform::Handle event);
+
 // The notification handler shared by both platforms: the first slot whose socket is not free,
 // equals socket and whose mask shares a bit with event_code takes the code (low 16 bits) and
 // error, and its event is set. Notifications that match no slot are dropped.

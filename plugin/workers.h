@@ -45,6 +45,17 @@ struct WorkerStartup {
   }
 };
 
+// The body of a thread started with a WorkerStartup record: takes the record over, runs body
+// with it, frees it, and leaves the worker set as the thread's last act.
+template <typename Body>
+void RunWorker(void* arg, Body body) {
+  {
+    std::unique_ptr<WorkerStartup> startup(static_cast<WorkerStartup*>(arg));
+    body(*startup);
+  }
+  Workers().Leave();
+}
+
 // The stop event's owner. Workers that may outlive a bounded shutdown (a memo connection
 // thread inside the host's callback) hold a reference so the event stays valid for them.
 std::shared_ptr<platform::UniqueHandle> StopEventOwner();
