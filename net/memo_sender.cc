@@ -170,11 +170,13 @@ class Exchange {
       sent += chunk;
     }
     // Arming a writable socket posts one FD_WRITE: take it now, unless a wait already did, so
-    // that it cannot wake the result phase.
+    // that it cannot wake the result phase. The whole frame is out by now, so a close seen
+    // here does not fail the exchange: a receiver may answer and close at once, and its result
+    // then waits in the queue ahead of the close for the result phase to read. Failing here
+    // would report as lost a memo the peer's host has taken, and reset the connection.
     if (!waited) {
       const int32_t woke = PhaseWait();
       if (woke != kGoOn) return woke;
-      if (last_code_ == kFdClose) return kFailed;
     }
     return kGoOn;
   }

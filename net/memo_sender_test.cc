@@ -39,7 +39,9 @@ std::vector<uint8_t> RecordFor(uint16_t port) {
 class ScriptedPeer {
  public:
   enum Greeting { kGreet, kWrongGreeting, kSilent };
-  ScriptedPeer(Greeting greeting, int32_t reply) : greeting_(greeting), reply_(reply) {
+  // close_after_reply: hang up right after the result instead of waiting for the caller.
+  ScriptedPeer(Greeting greeting, int32_t reply, bool close_after_reply = false)
+      : greeting_(greeting), reply_(reply), close_after_reply_(close_after_reply) {
     listener_ = Socket::Create(kSockStream, kIpProtoTcp);
     EXPECT_TRUE(listener_.Bind(SocketAddress::FromHost(0x7F000001, kPeerPort)));
     EXPECT_TRUE(listener_.Listen(1));
@@ -73,11 +75,13 @@ class ScriptedPeer {
         WriteLe32Signed(r, reply_);
         c.Send(r, 4);
         replied = true;
+        if (close_after_reply_) break;
       }
     }
   }
   Greeting greeting_;
   int32_t reply_;
+  bool close_after_reply_;
   Socket listener_;
   std::thread thread_;
   std::vector<uint8_t> received_;
@@ -127,6 +131,18 @@ TEST_F(MemoSenderTest, FramesAndResultsOfThePeer) {
     ASSERT_EQ(frame.size(), c.payload.size() + 8);
     EXPECT_EQ(ReadLe32(frame.data()), c.payload.size() + 8);
     EXPECT_EQ(std::string(frame.begin() + 4, frame.end() - 4), c.payload);
+  }
+}
+
+// A receiver may answer and hang up at once; its result is queued ahead of the close, and the
+// memo it took must not be reported as failed.
+TEST_F(MemoSenderTest, PeerThatClosesRightAfterItsResult) {
+  const std::vector<uint8_t> record = RecordFor(kPeerPort);
+  for (int i = 0; i < 40; ++i) {
+    const int32_t reply = i % 2;
+    ScriptedPeer peer(ScriptedPeer::kGreet, reply, /*close_after_reply=*/true);
+    ASSERT_EQ(SendMemoData(record.data(), "memo", 4, nullptr), reply) << "exchange " << i;
+    EXPECT_EQ(peer.Received().size(), 12u);
   }
 }
 
