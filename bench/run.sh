@@ -54,6 +54,12 @@ wait_for() {
   return 1
 }
 
+# Records that a part of the suite failed (it still runs the rest); the exit status shows it.
+note_failure() {
+  echo "run.sh: $2" >&2
+  echo "F $2" >> "$1"
+}
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print ""; else printf "%.6g\n", a / b }'; }
 
 # ---------------------------------------------------------------- inside the LANs
@@ -80,8 +86,8 @@ lan_two() {
   "$PB_VLAN_SH" exec 1 "$bin/memo_bench" send --target "$PB_ADDR_2" --runs "$runs" \
     --sizes "$sizes" --latency-count "$latency" --threads 8,32 \
     --concurrent-total "$concurrent" --concurrent-runs "$conc_runs" \
-    >"$work/memo_send.out" 2>&1 || echo "run.sh: memo sender failed" >&2
-  wait "$serve" || echo "run.sh: memo receiver failed" >&2
+    >"$work/memo_send.out" 2>&1 || note_failure "$results" "memo sender failed"
+  wait "$serve" || note_failure "$results" "memo receiver failed"
   collect "$work/memo_send.out" "$results"
   collect "$work/memo_serve.out" "$results"
 
@@ -98,9 +104,9 @@ lan_two() {
       receiver=$!
       if wait_for "$rdir/receiver.ready" 10; then
         "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --count "$flood" --rate "$rate" \
-          --dir "$rdir" >"$rdir/flood.out" 2>&1 || echo "run.sh: flood failed" >&2
+          --dir "$rdir" >"$rdir/flood.out" 2>&1 || note_failure "$results" "flood failed"
       fi
-      wait "$receiver" || echo "run.sh: presence receiver ($side) failed" >&2
+      wait "$receiver" || note_failure "$results" "presence receiver ($side) failed"
       grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | sed 's/^[^:]*:R /S /' >> "$results"
     done
   done
@@ -113,7 +119,7 @@ lan_two() {
     cp "$bin/host_read_bench" "$work/hostread-$mode/"
     (cd "$work/hostread-$mode" && "$PB_VLAN_SH" exec 1 ./host_read_bench --node-list "$mode" \
       --sizes "$sizes_read" --runs "$read_runs" >"$work/hostread-$mode.out" 2>&1) ||
-      echo "run.sh: host read ($mode) failed" >&2
+      note_failure "$results" "host read ($mode) failed"
     collect "$work/hostread-$mode.out" "$results"
   done
 }
@@ -146,8 +152,7 @@ lan_many() {
       if [ "$bad" = 0 ] && [ "$seen_max" -gt 0 ]; then
         echo "S discovery.$n.converge_ms $(awk -v a="$seen_max" -v b="$start_max" 'BEGIN { printf "%.3f", (a - b) / 1e6 }')" >> "$results"
       else
-        echo "S discovery.$n.failed_runs 1" >> "$results"
-        echo "run.sh: discovery with $n instances: $bad did not list everyone" >&2
+        note_failure "$results" "discovery with $n instances: $bad did not list everyone"
       fi
     done
   done
@@ -157,7 +162,7 @@ lan_one() {
   local bin=$1 work=$2 results=$3 quick=$4 seconds=30
   [ "$quick" = 1 ] && seconds=5
   "$PB_VLAN_SH" exec 1 "$bin/instance_bench" idle --seconds "$seconds" >"$work/idle.out" 2>&1 ||
-    echo "run.sh: idle instance failed" >&2
+    note_failure "$results" "idle instance failed"
   collect "$work/idle.out" "$results"
 }
 
@@ -214,12 +219,16 @@ echo "idle instance (in the background) and two-host figures" >&2
 timeout -k 5 120 "$top/tests/vlan.sh" with 1 -- "$self" --inside-one "$bin" "$work" "$results.idle" "$quick" &
 idle=$!
 timeout -k 5 400 "$top/tests/vlan.sh" with 2 -- "$self" --inside-two "$bin" "$work" "$results" "$quick" ||
-  echo "run.sh: the two-host part failed" >&2
-wait "$idle" || echo "run.sh: the idle part failed" >&2
+  note_failure "$results" "the two-host part failed"
+wait "$idle" || note_failure "$results" "the idle part failed"
 cat "$results.idle" >> "$results" 2>/dev/null || true
 echo "discovery" >&2
 timeout -k 5 300 "$top/tests/vlan.sh" with 16 -- "$self" --inside-many "$bin" "$work" "$results" "$quick" "$counts" ||
-  echo "run.sh: the discovery part failed" >&2
+  note_failure "$results" "the discovery part failed"
+# The two in-process benches of the entry store and the node list; their own tables are kept.
+for micro in entry_list_bench node_list_bench; do
+  "$bin/$micro" >"$work/$micro.out" 2>&1 || note_failure "$results" "$micro failed"
+done
 reduce_samples "$results"
 
 # ---------------------------------------------------------------- derived figures and goals
@@ -244,6 +253,20 @@ goal "memo latency p50, plug-in / plain" "$(v memo.latency.p50_ratio)" le 1.5
 goal "presence stored per s, plug-in / plain" "$(v presence.ratio)" ge 0.5
 goal "host read per-entry cost, largest / smallest list, node list off" "$(v host_read.off.growth)" le 1.5
 goal "host read per-entry cost, largest / smallest list, node list on" "$(v host_read.on.growth)" le 1.5
+
+# Whatever the suite could not measure, or measured with lost or damaged memos, fails the run.
+[ "$(v memo.sender_failures)" = 0 ] || note_failure "$results" "memo exchanges failed: $(v memo.sender_failures)"
+damaged=$(awk '$1 == "R" && $2 ~ /^recv\..*\.bad$/ { s += $3 } END { print s + 0 }' "$results")
+[ "$damaged" = 0 ] || note_failure "$results" "$damaged memos arrived damaged"
+for phase in $(awk '$1 == "R" && $2 ~ /^sent\.phase/ { sub("sent.phase", "", $2); print $2 }' "$results" | sort -un); do
+  [ "$(v "sent.phase$phase")" = "$(v "recv.phase$phase.memos")" ] ||
+    note_failure "$results" "memo phase $phase: sent $(v "sent.phase$phase"), received $(v "recv.phase$phase.memos")"
+done
+for line in "${goal_lines[@]}"; do
+  IFS='|' read -r name fig _ <<<"$line"
+  [ -n "$fig" ] || note_failure "$results" "no figure for: $name"
+done
+failures=$(grep -c '^F ' "$results" || true)
 
 # ---------------------------------------------------------------- table
 
@@ -310,6 +333,13 @@ f() { local x; x=$(v "$1"); [ -n "$x" ] && printf "%.${2:-1}f" "$x" || printf --
     printf "   %-72s %8s  (%s %s)  %s\n" "$name" "${fig:--}" "$([ "$cmp" = ge ] && echo '>=' || echo '<=')" "$thr" "$met"
   done
   echo
+  echo "Micro benches (in process, no network): $out/micro.txt"
+  if [ "$failures" -gt 0 ]; then
+    echo
+    echo "Failures ($failures):"
+    sed -n 's/^F /   /p' "$results"
+  fi
+  echo
   echo "suite time: $(( $(date +%s) - began )) s"
 } | tee "$out/table.txt"
 
@@ -324,6 +354,7 @@ json_escape() { sed 's/\\/\\\\/g; s/"/\\"/g'; }
   echo "  \"commit\": \"$(git -C "$top" rev-parse --short HEAD 2>/dev/null || echo unknown)\","
   echo "  \"machine\": \"$(echo "$machine" | json_escape)\","
   echo "  \"suite_seconds\": $(( $(date +%s) - began )),"
+  echo "  \"failures\": [$(sed -n 's/^F //p' "$results" | json_escape | sed 's/.*/"&"/' | paste -sd, -)],"
   echo "  \"figures\": {"
   awk '$1 == "R" { v[$2] = $3; if (!($2 in seen)) { seen[$2] = 1; order[++n] = $2 } }
        END { for (i = 1; i <= n; i++) printf "    \"%s\": %s%s\n", order[i], v[order[i]], i < n ? "," : "" }' "$results"
@@ -342,6 +373,11 @@ json_escape() { sed 's/\\/\\\\/g; s/"/\\"/g'; }
   echo "}"
 } > "$out/results.json"
 cp "$results" "$out/results.txt"
+cat "$work/entry_list_bench.out" "$work/node_list_bench.out" > "$out/micro.txt" 2>/dev/null || true
+# Every driver's own output, for a look at what went wrong.
+rm -rf "$out/logs"
+mkdir -p "$out/logs"
+(cd "$work" && find . -name '*.out' -exec cp --parents {} "$out/logs/" \;) 2>/dev/null || true
 
 # ---------------------------------------------------------------- plot
 
@@ -369,7 +405,7 @@ set xlabel "memo size (MiB)"; set ylabel "MB/s"; set logscale x 2
 plot "$work/tput.dat" using 1:2 with linespoints title "plug-in", "" using 1:3 with linespoints title "plain TCP"
 unset logscale
 set title "Host read cost per entry"
-set xlabel "peers"; set ylabel "ns per entry"; set logscale x 10; set yrange [0:*]
+set xlabel "peers"; set ylabel "ns per entry (log)"; set logscale xy 10
 plot "$work/read-off.dat" using 1:2 with linespoints title "node list off", \
      "$work/read-on.dat" using 1:2 with linespoints title "node list on"
 unset logscale
@@ -382,3 +418,4 @@ else
   echo "run.sh: gnuplot (Debian's gnuplot-nox) is missing; no plot" >&2
 fi
 echo "results: $out/results.json, $out/table.txt, $out/scaling.png" >&2
+[ "$failures" = 0 ] || exit 1
