@@ -76,7 +76,8 @@ inline uint64_t Checksum(const uint8_t* data, size_t size) {
     b[0] += a[0];
   }
   uint64_t sum = size;
-  for (int k = 0; k < 4; ++k) sum = (sum ^ a[k]) * 0x100000001B3ull ^ (b[k] * 0x9E3779B97F4A7C15ull);
+  for (int k = 0; k < 4; ++k)
+    sum = (sum ^ a[k]) * 0x100000001B3ull ^ (b[k] * 0x9E3779B97F4A7C15ull);
   return sum;
 }
 

@@ -55,8 +55,8 @@ void WriteNodeList(int64_t peers) {
   }
   out << "[MACHINE]\r\nDEFAULT=Guest,1\r\n";
   for (int64_t p = 0; p < peers; ++p) {
-    out << Nickname(p) << "=Person " << p << "," << (p % kNodeListGroups + 1) << "&"
-        << (p % 7 + 1) << "\r\n";
+    out << Nickname(p) << "=Person " << p << "," << (p % kNodeListGroups + 1) << "&" << (p % 7 + 1)
+        << "\r\n";
   }
 }
 
@@ -65,19 +65,26 @@ bool Fill(int64_t peers) {
   ExitEntry();
   pb::EntryList* list = pb::g_stOrgData.entryList;
   pb::GroupTable* groups = pb::g_stOrgData.peerGroups;
-  if (list == nullptr || groups == nullptr || list->Wait(pb::platform::kInfinite) != 1) return false;
+  if (list == nullptr || groups == nullptr || list->Wait(pb::platform::kInfinite) != 1)
+    return false;
   bool ok = true;
   for (int64_t i = 0; i < peers && ok; ++i) {
     const std::string group_text =
         "Dept" + std::to_string(i % 40) + ">Team" + std::to_string(i % 7) + "&All";
-    pb::EntryCommandBuffer command = pb::BuildEntryCommand(
-        pb::kEntryUpdate, static_cast<int32_t>(i % 3 == 0), Nickname(i).c_str(),
-        group_text.c_str(), "user", "PC", 0);
+    pb::EntryCommandBuffer command =
+        pb::BuildEntryCommand(pb::kEntryUpdate, static_cast<int32_t>(i % 3 == 0),
+                              Nickname(i).c_str(), group_text.c_str(), "user", "PC", 0);
     const int32_t n = pb::GroupTable::CountGroups(group_text.c_str());
     std::vector<int32_t> ids(static_cast<size_t>(n));
     groups->ParseGroups(group_text.c_str(), ids.data(), n);
-    const uint8_t address[16] = {2, 0, 0x1B, 0xD9, 10, static_cast<uint8_t>(i >> 16),
-                                 static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    const uint8_t address[16] = {2,
+                                 0,
+                                 0x1B,
+                                 0xD9,
+                                 10,
+                                 static_cast<uint8_t>(i >> 16),
+                                 static_cast<uint8_t>(i >> 8),
+                                 static_cast<uint8_t>(i)};
     ok = !command.empty() && list->Upsert(address, command.data(), ids.data(), n) == 1;
   }
   list->Release();
@@ -142,7 +149,8 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
       const int64_t start = NowNs();
       for (int64_t r = 0; r < repeats; ++r) sink += ReadEverything(&record);
-      per_read_us.push_back(static_cast<double>(NowNs() - start) / 1e3 / static_cast<double>(repeats));
+      per_read_us.push_back(static_cast<double>(NowNs() - start) / 1e3 /
+                            static_cast<double>(repeats));
     }
     const double us = pbbench::Median(per_read_us);
     const double per_entry_ns = us * 1e3 / static_cast<double>(peers);
@@ -154,7 +162,8 @@ int main(int argc, char** argv) {
     if (first_per_entry == 0) first_per_entry = per_entry_ns;
     last_per_entry = per_entry_ns;
   }
-  Result("host_read." + mode + ".growth", first_per_entry > 0 ? last_per_entry / first_per_entry : 0);
+  Result("host_read." + mode + ".growth",
+         first_per_entry > 0 ? last_per_entry / first_per_entry : 0);
   ExitEntry();
   pb::testing_host::UnInitialize();
   std::fprintf(stderr, "(checksum %lld)\n", static_cast<long long>(sink));

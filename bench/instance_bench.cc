@@ -50,7 +50,8 @@ int Converge(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   }
-  pbbench::WriteTextFile(dir + "/seen." + id, std::to_string(start) + " " + std::to_string(seen) + "\n");
+  pbbench::WriteTextFile(dir + "/seen." + id,
+                         std::to_string(start) + " " + std::to_string(seen) + "\n");
   // Stay until every instance is done, so that no one misses a reply from a leaver; bounded.
   const int64_t linger_until = NowNs() + max_ns;
   while (!pbbench::FileExists(dir + "/all-seen") && NowNs() < linger_until) pbbench::SleepMs(5);
@@ -63,7 +64,8 @@ int Idle(int argc, char** argv) {
   if (pb::testing_host::Initialize("idle bench", nullptr) != 1) return 1;
   StartEntry();
   pbbench::SleepMs(1000);
-  Result("resources.idle_announced.threads", static_cast<double>(pbbench::ProcStatusValue("Threads")));
+  Result("resources.idle_announced.threads",
+         static_cast<double>(pbbench::ProcStatusValue("Threads")));
   Result("resources.idle_announced.rss_kb", static_cast<double>(pbbench::ProcStatusValue("VmRSS")));
   const double cpu0 = pbbench::ProcessCpuSeconds();
   const int64_t t0 = NowNs();
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "converge") return Converge(argc, argv);
   if (mode == "idle") return Idle(argc, argv);
-  std::fprintf(stderr, "usage: instance_bench converge|idle [options] (see the source's head comment)\n");
+  std::fprintf(stderr,
+               "usage: instance_bench converge|idle [options] (see the source's head comment)\n");
   return 2;
 }

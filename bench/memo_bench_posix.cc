@@ -110,7 +110,8 @@ void ServePlain(int fd, std::vector<uint8_t>* frame) {
   if (!WriteFully(fd, kGreeting, kGreetingSize)) return;
   int32_t length = 0;
   if (!ReadFully(fd, &length, 4) || length < 8) return;
-  if (frame->size() < static_cast<size_t>(length) - 4) frame->resize(static_cast<size_t>(length) - 4);
+  if (frame->size() < static_cast<size_t>(length) - 4)
+    frame->resize(static_cast<size_t>(length) - 4);
   if (!ReadFully(fd, frame->data(), static_cast<size_t>(length) - 4)) return;
   const int32_t result = Count(frame->data(), static_cast<size_t>(length) - 8) ? 0 : 3;
   if (!WriteFully(fd, &result, 4)) return;
@@ -132,8 +133,10 @@ void PlainServer(int listener, int64_t deadline) {
 }
 
 int Serve(int argc, char** argv) {
-  const uint16_t plain_port = static_cast<uint16_t>(pbbench::IntOption(argc, argv, "--plain-port", 7130));
-  const int64_t deadline = NowNs() + pbbench::IntOption(argc, argv, "--max-seconds", 300) * 1000000000;
+  const uint16_t plain_port =
+      static_cast<uint16_t>(pbbench::IntOption(argc, argv, "--plain-port", 7130));
+  const int64_t deadline =
+      NowNs() + pbbench::IntOption(argc, argv, "--max-seconds", 300) * 1000000000;
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   const int on = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -206,12 +209,12 @@ int32_t PlainExchange(const Target& t, const std::vector<uint8_t>& payload) {
   int32_t result = -1;
   char greeting[kGreetingSize];
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ReadFully(fd, greeting, kGreetingSize) && std::memcmp(greeting, kGreeting, kGreetingSize) == 0) {
+      ReadFully(fd, greeting, kGreetingSize) &&
+      std::memcmp(greeting, kGreeting, kGreetingSize) == 0) {
     int32_t length = static_cast<int32_t>(payload.size() + 8);
     uint32_t trailer = 0;
-    iovec parts[3] = {{&length, 4},
-                      {const_cast<uint8_t*>(payload.data()), payload.size()},
-                      {&trailer, 4}};
+    iovec parts[3] = {
+        {&length, 4}, {const_cast<uint8_t*>(payload.data()), payload.size()}, {&trailer, 4}};
     size_t left = payload.size() + 8;
     msghdr message{};
     message.msg_iov = parts;
@@ -262,13 +265,14 @@ int64_t Throughput(const Target& t, const std::vector<int64_t>& sizes, int runs)
       for (int k = 0; k < 2; ++k) {
         const bool plugin = (k == 0) == (run % 2 == 0);
         const int64_t start = NowNs();
-        const int32_t r = plugin ? PluginExchange(t, plugin_payload) : PlainExchange(t, plain_payload);
+        const int32_t r =
+            plugin ? PluginExchange(t, plugin_payload) : PlainExchange(t, plain_payload);
         const double s = SecondsOf(NowNs() - start);
         (plugin ? sent_plugin : sent_plain)++;
         if (r != 0) {
           ++failures;
-          std::fprintf(stderr, "memo_bench: %s %lld MiB memo gave %d\n", plugin ? "plug-in" : "plain",
-                       static_cast<long long>(mib), r);
+          std::fprintf(stderr, "memo_bench: %s %lld MiB memo gave %d\n",
+                       plugin ? "plug-in" : "plain", static_cast<long long>(mib), r);
           continue;
         }
         if (run >= 0) (plugin ? plugin_s : plain_s).push_back(s);
@@ -283,23 +287,28 @@ int64_t Throughput(const Target& t, const std::vector<int64_t>& sizes, int runs)
     Result(key + "plain_MBps", b > 0 ? bytes / b / 1e6 : 0);
     Result(key + "ratio", p > 0 ? b / p : 0);
     Result(key + "runs", static_cast<double>(plugin_s.size()));
-    Result("sent.phase" + std::to_string(ThroughputPhase(true, mib)), static_cast<double>(sent_plugin));
-    Result("sent.phase" + std::to_string(ThroughputPhase(false, mib)), static_cast<double>(sent_plain));
+    Result("sent.phase" + std::to_string(ThroughputPhase(true, mib)),
+           static_cast<double>(sent_plugin));
+    Result("sent.phase" + std::to_string(ThroughputPhase(false, mib)),
+           static_cast<double>(sent_plain));
   }
   return failures;
 }
 
 // Memo latency: count sequential 1 KiB memos each way, interleaved one by one.
 int64_t Latency(const Target& t, int64_t count) {
-  const std::vector<uint8_t> plugin_payload = pbbench::MakePayload(kSmallMemo, kLatencyPluginPhase, 7);
-  const std::vector<uint8_t> plain_payload = pbbench::MakePayload(kSmallMemo, kLatencyPlainPhase, 7);
+  const std::vector<uint8_t> plugin_payload =
+      pbbench::MakePayload(kSmallMemo, kLatencyPluginPhase, 7);
+  const std::vector<uint8_t> plain_payload =
+      pbbench::MakePayload(kSmallMemo, kLatencyPlainPhase, 7);
   std::vector<double> plugin_us, plain_us;
   int64_t failures = 0;
   for (int64_t i = 0; i < count; ++i) {
     for (int k = 0; k < 2; ++k) {
       const bool plugin = (k == 0) == (i % 2 == 0);
       const int64_t start = NowNs();
-      const int32_t r = plugin ? PluginExchange(t, plugin_payload) : PlainExchange(t, plain_payload);
+      const int32_t r =
+          plugin ? PluginExchange(t, plugin_payload) : PlainExchange(t, plain_payload);
       const double us = static_cast<double>(NowNs() - start) / 1e3;
       if (r != 0) {
         ++failures;
@@ -314,9 +323,10 @@ int64_t Latency(const Target& t, int64_t count) {
   Result("memo.latency.plain_p50_us", b50);
   Result("memo.latency.plain_p99_us", pbbench::Quantile(plain_us, 0.99));
   Result("memo.latency.p50_ratio", b50 > 0 ? p50 / b50 : 0);
-  Result("memo.latency.p99_ratio", pbbench::Quantile(plain_us, 0.99) > 0
-                                       ? pbbench::Quantile(plugin_us, 0.99) / pbbench::Quantile(plain_us, 0.99)
-                                       : 0);
+  Result("memo.latency.p99_ratio",
+         pbbench::Quantile(plain_us, 0.99) > 0
+             ? pbbench::Quantile(plugin_us, 0.99) / pbbench::Quantile(plain_us, 0.99)
+             : 0);
   Result("memo.latency.count", static_cast<double>(count));
   Result("sent.phase" + std::to_string(kLatencyPluginPhase), static_cast<double>(count));
   Result("sent.phase" + std::to_string(kLatencyPlainPhase), static_cast<double>(count));
@@ -325,10 +335,12 @@ int64_t Latency(const Target& t, int64_t count) {
 
 // Concurrent memos: threads senders share total exchanges; memos per second over the wall
 // time of the whole batch, median over runs.
-int64_t Concurrent(const Target& t, const std::vector<int64_t>& thread_counts, int64_t total, int runs) {
+int64_t Concurrent(const Target& t, const std::vector<int64_t>& thread_counts, int64_t total,
+                   int runs) {
   int64_t failures = 0;
   for (const int64_t threads : thread_counts) {
-    const std::vector<uint8_t> payload = pbbench::MakePayload(kSmallMemo, ConcurrentPhase(threads), 9);
+    const std::vector<uint8_t> payload =
+        pbbench::MakePayload(kSmallMemo, ConcurrentPhase(threads), 9);
     const int64_t per_thread = std::max<int64_t>(1, total / threads);
     std::vector<double> rates;
     int64_t ok_all = 0;
@@ -376,11 +388,14 @@ int Send(int argc, char** argv) {
   t.plain_port = static_cast<uint16_t>(pbbench::IntOption(argc, argv, "--plain-port", 7130));
   t.record = MakeRecord(t.address);
   const int runs = static_cast<int>(pbbench::IntOption(argc, argv, "--runs", 5));
-  const std::vector<int64_t> sizes = pbbench::ParseList(pbbench::Option(argc, argv, "--sizes", "1,16,64"));
+  const std::vector<int64_t> sizes =
+      pbbench::ParseList(pbbench::Option(argc, argv, "--sizes", "1,16,64"));
   const int64_t latency_count = pbbench::IntOption(argc, argv, "--latency-count", 1000);
-  const std::vector<int64_t> threads = pbbench::ParseList(pbbench::Option(argc, argv, "--threads", "8,32"));
+  const std::vector<int64_t> threads =
+      pbbench::ParseList(pbbench::Option(argc, argv, "--threads", "8,32"));
   const int64_t concurrent_total = pbbench::IntOption(argc, argv, "--concurrent-total", 2000);
-  const int concurrent_runs = static_cast<int>(pbbench::IntOption(argc, argv, "--concurrent-runs", 3));
+  const int concurrent_runs =
+      static_cast<int>(pbbench::IntOption(argc, argv, "--concurrent-runs", 3));
 
   if (pb::testing_host::Initialize("memo bench sender", nullptr) != 1) {
     std::fprintf(stderr, "memo_bench send: the plug-in did not start\n");

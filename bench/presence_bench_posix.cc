@@ -84,7 +84,8 @@ int Flood(int argc, char** argv) {
     pb::EntryCommandBuffer command =
         pb::BuildEntryCommand(pb::kEntryUpdate, static_cast<int32_t>(i % 2), nickname.c_str(),
                               groups.c_str(), "bench", "FLOODPC", 0);
-    datagrams.push_back(MakeDatagram(htonl(first + static_cast<uint32_t>(i)), group, port, command));
+    datagrams.push_back(
+        MakeDatagram(htonl(first + static_cast<uint32_t>(i)), group, port, command));
   }
   const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
   if (fd < 0) {
@@ -112,7 +113,8 @@ int Flood(int argc, char** argv) {
   close(fd);
   Result("presence.flood.sent", static_cast<double>(count - failed));
   Result("presence.flood.seconds", static_cast<double>(end - start) / 1e9);
-  Result("presence.flood.offered_per_s", static_cast<double>(count) * 1e9 / static_cast<double>(end - start));
+  Result("presence.flood.offered_per_s",
+         static_cast<double>(count) * 1e9 / static_cast<double>(end - start));
   return failed == 0 ? 0 : 1;
 }
 
@@ -134,7 +136,8 @@ int64_t Watch(const std::string& dir, int64_t expect, int64_t idle_ms, int64_t d
     // The end of the flood is looked for every 10 ms, not on every sample.
     if (done == 0 && now >= next_look) {
       next_look = now + 10000000;
-      if (pbbench::FileExists(dir + "/flood.done")) done = pbbench::ReadInt64File(dir + "/flood.done");
+      if (pbbench::FileExists(dir + "/flood.done"))
+        done = pbbench::ReadInt64File(dir + "/flood.done");
     }
     if (done > 0 && now - std::max(done, last_change) > idle_ms * 1000000) break;
   }
@@ -167,13 +170,16 @@ int PluginReceiver(int argc, char** argv) {
   if (!pbbench::WaitForFile(dir + "/flood.start", 30000)) return 1;
   int64_t stored = 0;
   // The host's view: lock, count, unlock, about a thousand times a second.
-  const int64_t last = Watch(dir, expect, idle_ms, deadline, [] {
-    LockEntryList();
-    const int32_t n = GetEntryCount();
-    UnlockEntryList();
-    std::this_thread::sleep_for(std::chrono::microseconds(1000));
-    return static_cast<int64_t>(n);
-  }, &stored);
+  const int64_t last = Watch(
+      dir, expect, idle_ms, deadline,
+      [] {
+        LockEntryList();
+        const int32_t n = GetEntryCount();
+        UnlockEntryList();
+        std::this_thread::sleep_for(std::chrono::microseconds(1000));
+        return static_cast<int64_t>(n);
+      },
+      &stored);
   Report("plugin", dir, stored, last);
   Result("resources.idle.threads", static_cast<double>(threads_idle));
   Result("resources.idle.rss_kb", static_cast<double>(rss_idle));
@@ -212,14 +218,18 @@ int PlainReceiver(int argc, char** argv) {
   if (!pbbench::WaitForFile(dir + "/flood.start", 30000)) return 1;
   int64_t counted = 0, stored = 0;
   std::vector<uint8_t> buffer(65536);
-  const int64_t last = Watch(dir, expect, idle_ms, deadline, [&] {
-    sockaddr_in from{};
-    socklen_t from_size = sizeof from;
-    const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0,
-                               reinterpret_cast<sockaddr*>(&from), &from_size);
-    if (n > 0 && pb::ClassifyEntryCommand(buffer.data(), static_cast<size_t>(n), 0) != 0) ++counted;
-    return counted;
-  }, &stored);
+  const int64_t last = Watch(
+      dir, expect, idle_ms, deadline,
+      [&] {
+        sockaddr_in from{};
+        socklen_t from_size = sizeof from;
+        const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &from_size);
+        if (n > 0 && pb::ClassifyEntryCommand(buffer.data(), static_cast<size_t>(n), 0) != 0)
+          ++counted;
+        return counted;
+      },
+      &stored);
   close(fd);
   Report("plain", dir, stored, last);
   return 0;
@@ -232,6 +242,8 @@ int main(int argc, char** argv) {
   if (mode == "flood") return Flood(argc, argv);
   if (mode == "plugin") return PluginReceiver(argc, argv);
   if (mode == "plain") return PlainReceiver(argc, argv);
-  std::fprintf(stderr, "usage: presence_bench flood|plugin|plain [options] (see the source's head comment)\n");
+  std::fprintf(
+      stderr,
+      "usage: presence_bench flood|plugin|plain [options] (see the source's head comment)\n");
   return 2;
 }

@@ -1,4 +1,4 @@
-// socket_errno_test_posix.cc: the Linux build's errno translation, loopback-free lookup and listen queue.
+// socket_errno_test_posix.cc: the Linux build's errno mapping, name lookup and listen queue.
 #include <errno.h>
 #include <gtest/gtest.h>
 
