@@ -68,7 +68,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0)
 # and the host read (host 1 alone).
 lan_two() {
   local bin=$1 work=$2 results=$3 quick=$4
-  local runs=5 sizes=1,16,64 latency=1000 concurrent=2000 conc_runs=3 flood=10000 rate=20000
+  local runs=9 sizes=1,16,64 latency=1000 concurrent=2000 conc_runs=5 flood=10000 rate=20000
   if [ "$quick" = 1 ]; then
     runs=3 sizes=1,16 latency=200 concurrent=400 conc_runs=1 flood=2000 rate=20000
   fi
