@@ -22,6 +22,7 @@
 //   MEMO accepted=<0|1> from=<a.b.c.d|-> port=<p> name="<name>" length=<frame length>
 //        data="<payload>"                                        a memo arrived (any time)
 //   SENT to=<a.b.c.d> result=<MemoSendResult>                   send, send-wait, send-bytes
+//   INPUT result=<r> [addr=<a.b.c.d> port=<p> size=<record size>] input
 //   PEERSTATUS addr=<a.b.c.d> status=<0|1|2> ms=<elapsed>        wait-peer (0: gone)
 //   MEMOS count=<n>                                              wait-memos
 //   UNINIT <result>                                              UnInitializeNetEx at the end
@@ -140,8 +141,8 @@ const std::vector<Command>& Commands() {
        0,
        RunStatus},
       {"send",
-       "INDEX|@ADDR|ADDR[:PORT] TEXT",
-       "send a memo to a listed peer (by index or @address) or to a typed address",
+       "INDEX|@ADDR|ADDR[:PORT]|typed TEXT",
+       "send a memo to a listed peer (by index or @address), an address, or the input one",
        {"SendMemoData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
        2,
        2,
@@ -175,6 +176,15 @@ const std::vector<Command>& Commands() {
        2,
        RunSendBytes},
       {"accept", "on|off", "accept or refuse the memos that arrive", {}, 1, 1, RunAccept},
+      {"config", "", "edit the settings (next start-up)", {"NetExConfigure"}, 0, 0, RunConfig},
+      {"about", "", "show the plug-in's About box", {"NetExAbout"}, 0, 0, RunAbout},
+      {"input",
+       "",
+       "type a destination address; then 'send typed TEXT'",
+       {"InputEntry"},
+       0,
+       0,
+       RunInput},
       {"sleep", "MS", "pause the command stream", {}, 1, 1, RunSleep},
       {"help", "", "this list", {}, 0, 0, RunHelp},
       {"quit", "", "leave, stop the plug-in and exit", {}, 0, 0, RunQuit},

@@ -25,6 +25,11 @@ CommandResult RunSendWait(Session& session, const CommandArgs& args);
 CommandResult RunSendBytes(Session& session, const CommandArgs& args);
 CommandResult RunAccept(Session& session, const CommandArgs& args);
 
+// Dialogs (dialog_commands.cc).
+CommandResult RunConfig(Session& session, const CommandArgs& args);
+CommandResult RunAbout(Session& session, const CommandArgs& args);
+CommandResult RunInput(Session& session, const CommandArgs& args);
+
 // Waiting for other hosts (wait_commands.cc).
 CommandResult RunWaitPeer(Session& session, const CommandArgs& args);
 CommandResult RunWaitMemos(Session& session, const CommandArgs& args);

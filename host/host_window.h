@@ -3,7 +3,9 @@
 #define PEERBEACON_HOST_HOST_WINDOW_H_
 
 #include <functional>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "peerbeacon.h"
 
@@ -26,6 +28,10 @@ class WindowThread {
 // after `body` returns, so `body` must have called UnInitializeNetEx by then. Returns body's
 // result, or -1 with *error set when the window or the socket library cannot be set up.
 int RunWithWindow(const std::function<int(WindowThread&)>& body, std::string* error);
+
+// Copies the record in a global memory block that InputEntry handed over, then frees the
+// block (GlobalFree on Windows, free() on Linux). False when the block cannot be read.
+bool TakeGlobalRecord(PB_HGLOBAL block, std::vector<uint8_t>* record);
 
 // True when standard input is an interactive terminal (the host then shows a prompt).
 bool StdinIsTerminal();

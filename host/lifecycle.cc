@@ -20,14 +20,15 @@ void Describe(Session& session) {
     session.out.Warn("NetExSpecification did not return 1");
     return;
   }
-  SpecificationRecord spec;
-  std::memcpy(&spec, buffer, sizeof spec);
-  const char* begin = spec.display_name;
-  const char* end = begin + sizeof spec.display_name;
+  SpecificationRecord description;
+  std::memcpy(&description, buffer, sizeof description);
+  const char* begin = description.display_name;
+  const char* end = begin + sizeof description.display_name;
   const std::string name(begin, std::find(begin, end, '\0'));
-  session.out.Machine("SPEC name=\"" + EscapeMachine(name) + "\" values=" +
-                      std::to_string(spec.value0) + "," + std::to_string(spec.value1) + "," +
-                      std::to_string(spec.value2) + "," + std::to_string(spec.value3));
+  session.out.Machine(
+      "SPEC name=\"" + EscapeMachine(name) + "\" values=" + std::to_string(description.value0) +
+      "," + std::to_string(description.value1) + "," + std::to_string(description.value2) + "," +
+      std::to_string(description.value3));
   session.out.Human("plug-in: " + EscapeHuman(name));
 }
 

@@ -108,7 +108,10 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
   std::vector<uint8_t> record;
   int32_t index = 0;
   const bool by_index = ParseInt32(args[0], &index);
-  if (by_index || args[0].starts_with("@")) {
+  if (args[0] == "typed") {
+    if (session.typed_record.empty()) return Failed("no destination typed yet; use input");
+    record = session.typed_record;
+  } else if (by_index || args[0].starts_with("@")) {
     // A listed peer: its own record, as the plug-in gave it, is the target.
     EntryListLock lock(session.api);
     if (!lock.locked()) return Failed("the entry list could not be locked");

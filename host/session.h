@@ -2,6 +2,7 @@
 #ifndef PEERBEACON_HOST_SESSION_H_
 #define PEERBEACON_HOST_SESSION_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct Session {
   // StartEntry or StartEntryEx succeeded and no ExitEntry followed: the host says goodbye
   // with ExitEntry before it stops the plug-in.
   bool announced = false;
+  // The destination typed into the direct-input dialog, as the record InputEntry made; the
+  // send commands take it as the target "typed".
+  std::vector<uint8_t> typed_record = {};
 };
 
 struct CommandResult {
