@@ -1,4 +1,6 @@
 // memo_receiver_test.cc: the memo listener and connection threads, driven by a raw TCP caller.
+#include "net/memo_receiver.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "net/byte_order.h"
-#include "net/memo_receiver.h"
 #include "net/socket.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
@@ -34,8 +35,7 @@ std::mutex g_mutex;
 std::vector<Delivery> g_deliveries;
 std::atomic<int32_t> g_accept{1};
 
-int32_t PB_CALL Record(const void* record, int32_t record_size, const void* data,
-                       int32_t length) {
+int32_t PB_CALL Record(const void* record, int32_t record_size, const void* data, int32_t length) {
   Delivery d;
   d.had_record = record != nullptr;
   d.record_size = record_size;
@@ -73,7 +73,8 @@ class Caller {
     std::vector<uint8_t> out;
     uint8_t buffer[4096];
     while (out.size() < n) {
-      const int32_t got = socket_.Receive(buffer, static_cast<int32_t>(std::min(n - out.size(), sizeof buffer)));
+      const int32_t got =
+          socket_.Receive(buffer, static_cast<int32_t>(std::min(n - out.size(), sizeof buffer)));
       if (got <= 0) break;
       out.insert(out.end(), buffer, buffer + got);
     }
@@ -86,7 +87,8 @@ class Caller {
   void Send(const std::vector<uint8_t>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-      const int32_t n = socket_.Send(bytes.data() + done, static_cast<int32_t>(bytes.size() - done));
+      const int32_t n =
+          socket_.Send(bytes.data() + done, static_cast<int32_t>(bytes.size() - done));
       if (n <= 0) return;
       done += static_cast<size_t>(n);
     }
@@ -170,7 +172,8 @@ TEST_F(MemoReceiverTest, FrameInSeveralSegmentsAndLargerThanTheFirstBuffer) {
   ASSERT_TRUE(c.Connect(Loopback()));
   ASSERT_TRUE(c.Greeted());
   for (size_t at = 0; at < frame.size(); at += 150) {
-    c.Send(std::vector<uint8_t>(frame.begin() + at, frame.begin() + std::min(at + 150, frame.size())));
+    c.Send(
+        std::vector<uint8_t>(frame.begin() + at, frame.begin() + std::min(at + 150, frame.size())));
     platform::SleepMs(20);
     if (at + 150 < frame.size()) {
       EXPECT_EQ(DeliveryCount(), 0u) << "complete too early";
@@ -277,6 +280,15 @@ TEST_F(MemoReceiverTest, AccessListWithoutItsFileClosesBeforeTheGreeting) {
   Caller admitted;
   ASSERT_TRUE(admitted.Connect(Loopback()));
   EXPECT_TRUE(admitted.Greeted());
+}
+
+TEST_F(MemoReceiverTest, WithoutACallbackEveryMemoIsRefused) {
+  ASSERT_EQ(testing_host::Initialize("no callback", nullptr), 1);
+  Caller c;
+  ASSERT_TRUE(c.Connect(Loopback()));
+  ASSERT_TRUE(c.Greeted());
+  c.Send(MakeFrame("nobody takes this"));
+  EXPECT_EQ(c.Result(), 3);
 }
 
 TEST_F(MemoReceiverTest, ListedCallerIsDescribedByItsEntryRecord) {

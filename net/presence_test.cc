@@ -56,7 +56,8 @@ int32_t FindPeer(const char* dotted, Peerview* out = nullptr) {
       out->groups.clear();
       const int32_t count = ReadLe32Signed(r.data() + 16);
       const int32_t at = ReadLe32Signed(r.data() + 20);
-      for (int32_t g = 0; g < count; ++g) out->groups.push_back(ReadLe32Signed(r.data() + at + 4 * g));
+      for (int32_t g = 0; g < count; ++g)
+        out->groups.push_back(ReadLe32Signed(r.data() + at + 4 * g));
     }
   }
   UnlockEntryList();
@@ -226,6 +227,15 @@ TEST_F(PresenceTest, ExitEntryEmptiesTheLocalTablesFirst) {
   ASSERT_EQ(LockEntryList(), 1);
   EXPECT_EQ(GetGroupCount(), 0);
   UnlockEntryList();
+}
+
+TEST(DiscoveryTest, AStopBeforeATryEndsTheDiscovery) {
+  platform::UniqueHandle stop(platform::CreateEventObject(true, true));
+  EXPECT_EQ(DiscoverLocalAddress(platform::ParseDottedAddress("10.1.2.3"), stop.get()), 0u);
+  platform::ResetEventObject(stop.get());
+  // Without a stop the host name or the route gives an address; a configured one is only the
+  // starting value.
+  EXPECT_NE(DiscoverLocalAddress(0, stop.get()), 0u);
 }
 
 }  // namespace

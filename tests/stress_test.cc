@@ -235,6 +235,53 @@ TEST_F(StressTest, ShutdownWhileTheHostHoldsTheListLock) {
   EXPECT_EQ(g_odd.load(), 0) << "the memo must not reach the host after the stop";
 }
 
+platform::Handle g_release_callback = nullptr;
+std::atomic<int> g_in_callback{0};
+
+int32_t PB_CALL SlowReceive(const void*, int32_t, const void*, int32_t) {
+  g_in_callback.fetch_add(1);
+  platform::WaitForObjects(1, &g_release_callback, 20000);
+  return 1;
+}
+
+// One connection thread inside the host's callback and one waiting for its frame: shutdown
+// ends within its bound, and the thread still in the callback finishes safely afterwards.
+TEST_F(StressTest, ShutdownWithAConnectionInsideTheCallback) {
+  platform::UniqueHandle release(platform::CreateEventObject(true, false));
+  g_release_callback = release.get();
+  g_in_callback.store(0);
+  ASSERT_EQ(testing_host::Initialize("slow host", &SlowReceive), 1);
+  Socket inside = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(inside.Connect(Loopback()));
+  const std::vector<uint8_t> f = Frame("held by the host");
+  ASSERT_EQ(inside.Send(f.data(), static_cast<int32_t>(f.size())), static_cast<int32_t>(f.size()));
+  Socket waiting = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(waiting.Connect(Loopback()));
+  for (int i = 0; i < 500 && g_in_callback.load() == 0; ++i) platform::SleepMs(10);
+  ASSERT_EQ(g_in_callback.load(), 1);
+
+  ASSERT_EQ(testing_host::UnInitialize(), 1);
+  EXPECT_EQ(Workers().Running(), 1) << "only the thread inside the callback may outlive it";
+  EXPECT_EQ(GetNxlStatus(), 0);
+  // The plug-in can start again while that thread still runs.
+  ASSERT_EQ(testing_host::Initialize("again", &Receive), 1);
+
+  platform::SetEventObject(release.get());
+  for (int i = 0; i < 500 && Workers().Running() > 2; ++i) platform::SleepMs(10);
+  uint8_t buffer[16];
+  // The released thread answers into its connection (behind the greeting the caller never
+  // read) and ends; the waiting one was closed after its greeting.
+  int32_t got = 0;
+  for (int32_t n; got < 13 && (n = inside.Receive(buffer + got, 16 - got)) > 0;) got += n;
+  ASSERT_EQ(got, 13);
+  EXPECT_EQ(memcmp(buffer, "Hi,Wren!", 9), 0);
+  EXPECT_EQ(ReadLe32Signed(buffer + 9), 0) << "accepted, receiver present";
+  EXPECT_LE(waiting.Receive(buffer, sizeof buffer), 9)
+      << "the waiting caller got more than a greeting";
+  ASSERT_EQ(testing_host::UnInitialize(), 1);
+  EXPECT_EQ(Workers().Running(), 0);
+}
+
 TEST_F(StressTest, AReporterGoesOnWhenTheLogCannotBeWritten) {
   // A folder where the log file would be: every open of the log fails.
   const std::string log = ErrorLogPath();
