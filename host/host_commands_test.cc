@@ -213,10 +213,10 @@ TEST(MemoReceiverTest, ShowsThePayloadWithoutReadingBeyondIt) {
   const std::string text = testing::internal::GetCapturedStdout();
   SetMemoOutput(nullptr);
   EXPECT_EQ(text,
-            "MEMO from=198.18.0.12 port=7129 name=\"bob (198.18.0.12)\" length=13 "
+            "MEMO accepted=1 from=198.18.0.12 port=7129 name=\"bob (198.18.0.12)\" length=13 "
             "data=\"hello\"\n"
-            "MEMO from=- port=0 name=\"\" length=3 data=\"\"\n"
-            "MEMO from=- port=0 name=\"\" length=8 data=\"\"\n");
+            "MEMO accepted=1 from=- port=0 name=\"\" length=3 data=\"\"\n"
+            "MEMO accepted=1 from=- port=0 name=\"\" length=8 data=\"\"\n");
 }
 
 }  // namespace
