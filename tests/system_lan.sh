@@ -188,10 +188,13 @@ case $scenario in
     prepare 2 two Anonymous 'CheckFrom=1\r\n'
     prepare 3 three Anonymous
     printf '%s\n' "# hosts 2 and 3 only" "$a2" "$a3/32 # three" > "$work/h2/allow.lst"
-    run_linux 1 "wait-peers 3 20" "sleep 1500" "send @$a2 refused-memo" "sleep 1000" leave "sleep 1500"
+    # Host 1 may never list host 2 (which does not answer it), so it sends to the address.
+    run_linux 1 "wait-peers 2 20" "sleep 1500" "send $a2:7129 refused-memo" "sleep 1000" leave \
+      "sleep 1500"
     run_linux 2 "wait-peers 2 20" "sleep 4000" peers "wait-memos 1 20"
     run_linux 3 "wait-peers 3 20" "send @$a2 admitted-memo" "sleep 5000"
     wait
+    expect_exit 1 1  # its memo was refused, as it should be
     expect_exit 2
     expect_exit 3
     expect 2 '^PEERS count=2$' "host 2 lists a host outside its access list"
