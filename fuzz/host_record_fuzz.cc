@@ -160,7 +160,9 @@ void CheckForeignRecords(Input& in) {
   // The direct-input and memo records: a name field of any size in a buffer of any size.
   const std::string name = pb::fuzz::CString(in.ShortString());
   const size_t field = in.Byte();
-  const size_t capacity = in.U16() % 400;
+  // Around the record's size, where an off-by-one would show.
+  const int32_t tried = TrySize(in, static_cast<int32_t>(44 + field));
+  const size_t capacity = tried > 0 ? static_cast<size_t>(tried) : 0;
   CanaryBuffer record(capacity);
   uint8_t address[16] = {2, 0, 0x1B, 0xD9, 10, 0, 0, 1};
   const int32_t size = pb::BuildEntryRecord(record.data(), capacity, address, name.c_str(), field);
