@@ -12,6 +12,7 @@
 #include "net/socket_events.h"
 #include "platform/platform.h"
 #include "plugin/plugin_state.h"
+#include "plugin/workers.h"
 
 namespace pb {
 namespace {
@@ -42,9 +43,11 @@ class Exchange {
   }
 
   int32_t Run(const uint8_t* record, const uint8_t* data, int32_t size) {
-    PluginState& s = g_stOrgData;
-    if (s.initialized.load() == 0) return kFailed;
-    stop_ = s.stopEvent;
+    // The exchange may still wait on the stop event while another thread shuts the plug-in
+    // down; its own reference keeps the event alive until the exchange is over.
+    stop_owner_ = StopEventOwner();
+    if (g_stOrgData.initialized.load() == 0 || !stop_owner_ || !*stop_owner_) return kFailed;
+    stop_ = stop_owner_->get();
     socket_ = Socket::Create(kSockStream, kIpProtoTcp);
     if (!socket_) return kFailed;
     event_.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
@@ -182,6 +185,7 @@ class Exchange {
   }
 
   uint32_t timeout_ms_;
+  std::shared_ptr<platform::UniqueHandle> stop_owner_;
   platform::Handle stop_ = nullptr;
   platform::Handle cancel_ = nullptr;
   Socket socket_;

@@ -24,7 +24,18 @@ std::mutex& LifecycleLock() {
   return *lock;
 }
 
+// The stop event's owner. Host threads in a memo exchange take a reference while start-up and
+// shutdown replace it, so it is read and written only under its own lock.
+std::mutex& StopOwnerLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
 std::shared_ptr<platform::UniqueHandle> g_stop_owner;
+
+void SetStopOwner(std::shared_ptr<platform::UniqueHandle> owner) {
+  std::lock_guard<std::mutex> lock(StopOwnerLock());
+  g_stop_owner = std::move(owner);
+}
 
 void FreeString(char*& s) {
   delete[] s;
@@ -39,7 +50,7 @@ void TearDown(PluginState* s) {
   s->listening.store(0);
   s->presenceReady.store(0);
   s->stopEvent = nullptr;
-  g_stop_owner.reset();
+  SetStopOwner(nullptr);
   s->groupAddress = 0;
   s->interfaceAddress.store(0);
   s->port = 0;
@@ -77,7 +88,7 @@ void StopWorkers(PluginState* s) {
 bool StartWorkerAndWait(platform::ThreadProc proc) {
   auto startup = std::make_shared<platform::UniqueHandle>(
       platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
-  auto* record = new (std::nothrow) WorkerStartup{startup, g_stop_owner};
+  auto* record = new (std::nothrow) WorkerStartup{startup, StopEventOwner()};
   if (record == nullptr) return false;
   if (!StartWorker(proc, record)) {
     delete record;
@@ -99,7 +110,10 @@ int32_t Fail(PluginState* s) {
 
 }  // namespace
 
-std::shared_ptr<platform::UniqueHandle> StopEventOwner() { return g_stop_owner; }
+std::shared_ptr<platform::UniqueHandle> StopEventOwner() {
+  std::lock_guard<std::mutex> lock(StopOwnerLock());
+  return g_stop_owner;
+}
 
 int32_t Specification(void* record) {
   if (record == nullptr) return 0;
@@ -121,9 +135,10 @@ int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callbac
   PluginState* s = &g_stOrgData;
   if (s->initialized.load() != 0) return 0;
   s->absence.store(0);
-  g_stop_owner = std::make_shared<platform::UniqueHandle>(
+  auto stop_owner = std::make_shared<platform::UniqueHandle>(
       platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
-  s->stopEvent = g_stop_owner->get();
+  s->stopEvent = stop_owner->get();
+  SetStopOwner(std::move(stop_owner));
   if (s->stopEvent == nullptr) return Fail(s);
   s->memoCallback = callback;
   s->entryList = EntryList::Create();
