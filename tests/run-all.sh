@@ -2,12 +2,19 @@
 # run-all.sh: installs what a fresh Debian 12 machine lacks, builds both targets and runs every
 # test inside an isolated network namespace. Run as root from the repository's top folder.
 #
-#   tests/run-all.sh            everything (native, ASan+UBSan, TSan, Windows under Wine)
-#   PB_CONFIGS="release" tests/run-all.sh    only the named configurations
+#   tests/run-all.sh            everything: the native, ASan+UBSan, TSan and Windows (under Wine)
+#                               builds with their tests, then short fuzz runs of every target
+#                               and the benchmark suite in its small configuration
+#   PB_CONFIGS="release" tests/run-all.sh    only the named parts (release asan tsan windows
+#                               fuzz bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-configs=${PB_CONFIGS:-release asan tsan windows}
+configs=${PB_CONFIGS:-release asan tsan windows fuzz bench}
+builds=()
+for c in $configs; do
+  case $c in release | asan | tsan | windows | debug) builds+=("$c") ;; esac
+done
 
 log() { printf '\n== %s\n' "$*"; }
 
@@ -61,17 +68,50 @@ run_tests() {
   local preset=$1
   log "testing $preset"
   local runner=(ctest --preset "$preset" --no-tests=error)
+  local rc=0
   if [ "$preset" = windows ]; then
-    ip netns exec "$ns" xvfb-run -a -s "-screen 0 1024x768x24" "${runner[@]}"
+    ip netns exec "$ns" xvfb-run -a -s "-screen 0 1024x768x24" "${runner[@]}" | tee -a "$summary" ||
+      rc=1
   else
-    ip netns exec "$ns" "${runner[@]}" -j2
+    ip netns exec "$ns" "${runner[@]}" -j2 | tee -a "$summary" || rc=1
   fi
+  return $rc
+}
+
+# The totals of every ctest run, as one closing line.
+summary=$(mktemp)
+report_totals() {
+  local passed=0 failed=0 p f
+  while read -r p f; do
+    passed=$((passed + p))
+    failed=$((failed + f))
+  done < <(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\2 \1/p' "$summary" |
+           awk '{print $1 - $2, $2}')
+  rm -f "$summary"
+  echo "tests: $passed passed, $failed failed"
 }
 
 install_packages
-for c in $configs; do build "$c"; done
+# The Windows build first: the native builds' mixed virtual-LAN test runs beside it.
+ordered=()
+for c in "${builds[@]}"; do if [ "$c" = windows ]; then ordered=(windows "${ordered[@]}"); else ordered+=("$c"); fi; done
+for c in "${ordered[@]}"; do build "$c"; done
 make_namespace
 status=0
-for c in $configs; do run_tests "$c" || status=1; done
+for c in "${builds[@]}"; do run_tests "$c" || status=1; done
 rm -rf "/etc/netns/$ns"
+if [[ " $configs " == *" fuzz "* ]]; then
+  # Every fuzz target for a short while; each run makes a namespace of its own.
+  log "fuzzing every target for 30 s"
+  PB_FUZZ_JOBS=2 fuzz/run.sh 30 || status=1
+fi
+if [[ " $configs " == *" bench "* ]]; then
+  # Only that the suite runs and its figures come out: no speed is checked.
+  log "benchmarks, small configuration"
+  bench_build=build/bench
+  [[ " ${builds[*]} " == *" release "* ]] && bench_build=build/release
+  bench/run.sh --quick --build "$bench_build" || status=1
+fi
+if [ "$status" = 0 ]; then log "all passed"; else log "FAILED"; fi
+report_totals
 exit $status
