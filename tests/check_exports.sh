@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# check_exports.sh: a module exports exactly the plug-in's 22 functions, by undecorated name.
+#
+#   check_exports.sh MODULE      (an ELF shared object or a PE32 DLL)
+set -euo pipefail
+module=$1
+expected="AbsenceEntry CompareEntryData ExitEntry GetEntryCount GetEntryData GetEntryInfo
+GetErrorMsg GetGroupCount GetGroupData GetNxlStatus InitializeNetEx InputEntry LockEntryList
+NetExAbout NetExConfigure NetExSpecification SendMemoData SendResultData StartEntry StartEntryEx
+UnInitializeNetEx UnlockEntryList"
+[ -f "$module" ] || { echo "skipped: no module at $module"; exit 77; }
+if head -c 2 "$module" | grep -q MZ; then
+  command -v i686-w64-mingw32-objdump >/dev/null || { echo "skipped: no objdump for PE"; exit 77; }
+  dump=$(i686-w64-mingw32-objdump -p "$module")
+  echo "$dump" | grep -q 'Magic.*PE32$\|Magic.*(PE32)' || { echo "not a PE32 module"; exit 1; }
+  found=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+          sed -nE 's/^\s*\[ *[0-9]+\] (.*)$/\1/p')
+  # Only system DLLs may be imported: no C++ runtime, libgcc or winpthread DLL.
+  imports=$(echo "$dump" | sed -nE 's/^\s*DLL Name: (.*)$/\1/p' | tr 'a-z' 'A-Z')
+  for dll in $imports; do
+    case $dll in
+      ADVAPI32.DLL | COMDLG32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | USER32.DLL | WSOCK32.DLL) ;;
+      *) echo "imports a DLL that is not the system's: $dll"; exit 1 ;;
+    esac
+  done
+else
+  found=$(nm -D --defined-only "$module" | awk '{print $NF}')
+fi
+want=$(echo $expected | tr ' ' '\n' | sort)
+got=$(echo "$found" | sort)
+if [ "$want" != "$got" ]; then
+  echo "exports differ from the 22 names:"
+  diff <(echo "$want") <(echo "$got") || true
+  exit 1
+fi
+echo "passed: $(echo "$got" | wc -l) exports"
