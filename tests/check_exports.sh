@@ -9,10 +9,10 @@ GetErrorMsg GetGroupCount GetGroupData GetNxlStatus InitializeNetEx InputEntry L
 NetExAbout NetExConfigure NetExSpecification SendMemoData SendResultData StartEntry StartEntryEx
 UnInitializeNetEx UnlockEntryList"
 [ -f "$module" ] || { echo "skipped: no module at $module"; exit 77; }
-if head -c 2 "$module" | grep -q MZ; then
+if [ "$(head -c 2 "$module")" = MZ ]; then
   command -v i686-w64-mingw32-objdump >/dev/null || { echo "skipped: no objdump for PE"; exit 77; }
   dump=$(i686-w64-mingw32-objdump -p "$module")
-  echo "$dump" | grep -q 'Magic.*PE32$\|Magic.*(PE32)' || { echo "not a PE32 module"; exit 1; }
+  grep -q 'Magic.*(PE32)' <<<"$dump" || { echo "not a PE32 module"; exit 1; }
   found=$(echo "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
           sed -nE 's/^\s*\[ *[0-9]+\] (.*)$/\1/p')
   # Only system DLLs may be imported: no C++ runtime, libgcc or winpthread DLL.
