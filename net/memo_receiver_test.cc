@@ -116,10 +116,8 @@ uint32_t Loopback() { return HostToNetwork32(0x7F000001); }
 class MemoReceiverTest : public testing::Test {
  protected:
   void SetUp() override {
-    settings_ = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
     allow_ = platform::ReplaceFileName(platform::ModulePath(), "allow.lst");
     std::remove(allow_.c_str());
-    if (!platform::LogonUserName(&user_)) user_ = "Anonymous";
     WriteSettings("");
     g_accept.store(1);
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -132,8 +130,8 @@ class MemoReceiverTest : public testing::Test {
     std::remove(allow_.c_str());
   }
   void WriteSettings(const std::string& extra) {
-    std::ofstream out(settings_, std::ios::binary);
-    out << "[" << user_ << "]\r\nMcstPort=" << kPort << "\r\nNickname=memo\r\n" << extra;
+    settings_ = testing_host::WriteSettings("McstPort=" + std::to_string(kPort) +
+                                            "\r\nNickname=memo\r\n" + extra);
   }
   void Start() {
     ASSERT_EQ(testing_host::Initialize("memo test", &Record), 1);
@@ -145,7 +143,7 @@ class MemoReceiverTest : public testing::Test {
     return g_deliveries.empty() ? Delivery{} : g_deliveries.front();
   }
 
-  std::string settings_, allow_, user_;
+  std::string settings_, allow_;
 };
 
 TEST_F(MemoReceiverTest, EmptyFrameFromAnUnlistedCaller) {

@@ -1,5 +1,7 @@
 // memo_sender_test.cc: the memo exchange against scripted peers, and memos carried intact
 // between two threads of senders and the plug-in's own listener.
+#include "net/memo_sender.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "net/byte_order.h"
-#include "net/memo_sender.h"
 #include "net/socket.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
@@ -25,15 +26,7 @@ namespace {
 constexpr uint16_t kOwnPort = 7420;
 constexpr uint16_t kPeerPort = 7421;
 
-// An entry data record addressed to 127.0.0.1:port.
-std::vector<uint8_t> RecordFor(uint16_t port) {
-  std::vector<uint8_t> record(50, 0);
-  WriteLe32(record.data(), 50);
-  WriteLe32(record.data() + 4, 256);
-  WriteLe32(record.data() + 8, 2);
-  SocketAddress::FromHost(0x7F000001, port).Write(record.data() + 28);
-  return record;
-}
+std::vector<uint8_t> RecordFor(uint16_t port) { return testing_host::RecordFor(0x7F000001, port); }
 
 // A peer that follows a script on one connection, on a thread of its own.
 class ScriptedPeer {
@@ -47,9 +40,7 @@ class ScriptedPeer {
     EXPECT_TRUE(listener_.Listen(1));
     thread_ = std::thread([this] { Serve(); });
   }
-  ~ScriptedPeer() {
-    thread_.join();
-  }
+  ~ScriptedPeer() { thread_.join(); }
   // Every byte the caller sent, once it closed.
   std::vector<uint8_t> Received() {
     thread_.join();
@@ -69,8 +60,7 @@ class ScriptedPeer {
       const int32_t n = c.Receive(buffer, sizeof buffer);
       if (n <= 0) break;
       received_.insert(received_.end(), buffer, buffer + n);
-      if (!replied && received_.size() >= 4 &&
-          received_.size() >= ReadLe32(received_.data())) {
+      if (!replied && received_.size() >= 4 && received_.size() >= ReadLe32(received_.data())) {
         uint8_t r[4];
         WriteLe32Signed(r, reply_);
         c.Send(r, 4);
@@ -90,11 +80,7 @@ class ScriptedPeer {
 class MemoSenderTest : public testing::Test {
  protected:
   void SetUp() override {
-    settings_ = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
-    std::string user;
-    if (!platform::LogonUserName(&user)) user = "Anonymous";
-    std::ofstream(settings_, std::ios::binary)
-        << "[" << user << "]\r\nMcstPort=" << kOwnPort << "\r\n";
+    settings_ = testing_host::WriteSettings("McstPort=" + std::to_string(kOwnPort) + "\r\n");
     ASSERT_EQ(testing_host::Initialize("sender test", &Receive), 1);
   }
   void TearDown() override {
@@ -232,7 +218,8 @@ TEST_F(MemoSenderTest, ConcurrentMemosArriveIntactExactlyOnce) {
         std::string payload(size, '\0');
         char tag[32];
         const int n = snprintf(tag, sizeof tag, "%d/%d;", t, i);
-        for (size_t k = 0; k < size; ++k) payload[k] = static_cast<char>((k * 31 + t * 7 + i) & 0xFF);
+        for (size_t k = 0; k < size; ++k)
+          payload[k] = static_cast<char>((k * 31 + t * 7 + i) & 0xFF);
         memcpy(payload.data(), tag, std::min(size, static_cast<size_t>(n)));
         if (SendMemoData(record.data(), payload.data(), static_cast<int32_t>(size), nullptr) == 0) {
           ok.fetch_add(1);

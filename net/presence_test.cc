@@ -97,10 +97,8 @@ std::string GroupPath(int32_t index) {
 class PresenceTest : public testing::Test {
  protected:
   void SetUp() override {
-    settings_ = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
     allow_ = platform::ReplaceFileName(platform::ModulePath(), "allow.lst");
     std::remove(allow_.c_str());
-    if (!platform::LogonUserName(&user_)) user_ = "Anonymous";
   }
   void TearDown() override {
     testing_host::UnInitialize();
@@ -108,9 +106,8 @@ class PresenceTest : public testing::Test {
     std::remove(allow_.c_str());
   }
   void Start(const std::string& extra = "") {
-    std::ofstream(settings_, std::ios::binary)
-        << "[" << user_ << "]\r\nMcstPort=" << kPort << "\r\nNickname=self\r\nDomainKeyLw=9\r\n"
-        << extra;
+    settings_ = testing_host::WriteSettings("McstPort=" + std::to_string(kPort) +
+                                            "\r\nNickname=self\r\nDomainKeyLw=9\r\n" + extra);
     ASSERT_EQ(testing_host::Initialize("presence test", nullptr), 1);
     ASSERT_EQ(GetNxlStatus(), 7);
   }
@@ -118,7 +115,7 @@ class PresenceTest : public testing::Test {
     ASSERT_TRUE(HandleEntryDatagram(datagram.data(), datagram.size(), Peer(from)));
   }
 
-  std::string settings_, allow_, user_;
+  std::string settings_, allow_;
 };
 
 TEST_F(PresenceTest, StartsAreStoredAndAnsweredWithTheCurrentAbsence) {

@@ -38,14 +38,7 @@ std::vector<uint8_t> Frame(const std::string& payload) {
   return f;
 }
 
-std::vector<uint8_t> RecordFor(uint32_t address_host, uint16_t port) {
-  std::vector<uint8_t> record(50, 0);
-  WriteLe32(record.data(), 50);
-  WriteLe32(record.data() + 4, 256);
-  WriteLe32(record.data() + 8, 2);
-  SocketAddress::FromHost(address_host, port).Write(record.data() + 28);
-  return record;
-}
+using testing_host::RecordFor;
 
 SocketAddress Loopback() { return SocketAddress::FromHost(0x7F000001, kPort); }
 
@@ -69,11 +62,8 @@ int32_t PB_CALL Receive(const void*, int32_t, const void* data, int32_t length) 
 class StressTest : public testing::Test {
  protected:
   void SetUp() override {
-    settings_ = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
-    std::string user;
-    if (!platform::LogonUserName(&user)) user = "Anonymous";
-    std::ofstream(settings_, std::ios::binary)
-        << "[" << user << "]\r\nMcstPort=" << kPort << "\r\nNickname=stress\r\n";
+    settings_ = testing_host::WriteSettings("McstPort=" + std::to_string(kPort) +
+                                            "\r\nNickname=stress\r\n");
     std::lock_guard<std::mutex> lock(g_mutex);
     g_real.clear();
     g_odd.store(0);

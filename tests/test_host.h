@@ -3,7 +3,10 @@
 #ifndef PEERBEACON_TESTS_TEST_HOST_H_
 #define PEERBEACON_TESTS_TEST_HOST_H_
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "peerbeacon.h"
 
@@ -24,6 +27,14 @@ int32_t UnInitialize();
 PB_HANDLE MakeCancelHandle();
 void SignalCancelHandle(PB_HANDLE handle);
 void CloseCancelHandle(PB_HANDLE handle);
+
+// Writes the settings file that start-up finds first (beside the test program), holding the
+// logon user's section with body; returns its path for the caller to remove.
+std::string WriteSettings(const std::string& body);
+
+// An entry data record as a host passes it to the memo senders, addressed to
+// address_host:port (host byte order), with an empty name.
+std::vector<uint8_t> RecordFor(uint32_t address_host, uint16_t port);
 
 }  // namespace pb::testing_host
 

@@ -1,0 +1,32 @@
+// test_host.cc: the platform-neutral helpers of the in-process messenger.
+#include "tests/test_host.h"
+
+#include <fstream>
+
+#include "net/byte_order.h"
+#include "net/socket.h"
+#include "platform/platform.h"
+
+namespace pb::testing_host {
+
+std::string WriteSettings(const std::string& body) {
+  const std::string path = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
+  std::string user;
+  if (!platform::LogonUserName(&user)) user = "Anonymous";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "[" << user << "]\r\n" << body;
+  return path;
+}
+
+std::vector<uint8_t> RecordFor(uint32_t address_host, uint16_t port) {
+  std::vector<uint8_t> record(PB_ENTRY_FIXED_SIZE + 1, 0);
+  WriteLe32(record.data(), static_cast<uint32_t>(record.size()));
+  WriteLe32(record.data() + 4, PB_RECORD_VERSION);
+  WriteLe32(record.data() + 8, PB_ENTRY_KIND);
+  WriteLe32(record.data() + 12, 1);
+  WriteLe32Signed(record.data() + 20, -1);
+  WriteLe32(record.data() + 24, PB_ENTRY_FIXED_SIZE);
+  SocketAddress::FromHost(address_host, port).Write(record.data() + 28);
+  return record;
+}
+
+}  // namespace pb::testing_host
