@@ -17,10 +17,11 @@
 namespace pb {
 namespace {
 
-constexpr int32_t kStopped = 2;
-constexpr int32_t kFailed = 3;
-constexpr int32_t kTimedOut = 4;
-constexpr int32_t kCancelled = 5;
+// The exchange's results, as the host sees them.
+constexpr int32_t kStopped = PB_MEMO_STOPPED;
+constexpr int32_t kFailed = PB_MEMO_FAILED;
+constexpr int32_t kTimedOut = PB_MEMO_TIMEOUT;
+constexpr int32_t kCancelled = PB_MEMO_CANCELLED;
 constexpr int32_t kGoOn = -1;  // the phase goes on
 constexpr uint32_t kBusyRetryMs = 100;
 // Large frames are sent through a staging buffer of this size, so a memo is never copied whole.
@@ -215,7 +216,7 @@ int32_t SendResultDataImpl(const void* record, const void* data, int32_t size,
 }
 
 int32_t GetErrorMsgImpl(int32_t code, char* buffer, int32_t max) {
-  if (code != 101) return -1;
+  if (code != PB_ERROR_REFUSED) return -1;
   const int32_t length = static_cast<int32_t>(sizeof kRefusedText);
   if (buffer == nullptr || max == 0) return length;
   if (max < 0) return length;
