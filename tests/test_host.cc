@@ -9,6 +9,18 @@
 
 namespace pb::testing_host {
 
+int32_t Initialize(const char* text, MemoReceiveCallback callback) {
+  int32_t result = 0;
+  RunOnWindowThread([&] { result = InitializeNetEx(Window(), text, callback); });
+  return result;
+}
+
+int32_t UnInitialize() {
+  int32_t result = 0;
+  RunOnWindowThread([&] { result = UnInitializeNetEx(); });
+  return result;
+}
+
 std::string WriteSettings(const std::string& body) {
   const std::string path = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
   std::string user;

@@ -9,14 +9,9 @@
 #include <vector>
 
 #include "peerbeacon.h"
+#include "tests/test_window.h"
 
 namespace pb::testing_host {
-
-// The host's window: on Windows a top-level window whose own thread runs a message loop
-// (started on first use); on Linux an opaque non-null token.
-PB_HWND Window();
-// Runs work on the window's thread and waits for it (on Linux: on the calling thread).
-void RunOnWindowThread(const std::function<void()>& work);
 
 // InitializeNetEx and UnInitializeNetEx on the window's thread, as a messenger calls them.
 int32_t Initialize(const char* text, MemoReceiveCallback callback);

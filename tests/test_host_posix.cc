@@ -1,25 +1,12 @@
 // test_host_posix.cc: the Linux stand-in for the messenger's window: a token, no message loop.
-#include "tests/test_host.h"
-
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstdint>
 
+#include "tests/test_host.h"
+
 namespace pb::testing_host {
-
-PB_HWND Window() {
-  static int token;
-  return &token;
-}
-
-void RunOnWindowThread(const std::function<void()>& work) { work(); }
-
-int32_t Initialize(const char* text, MemoReceiveCallback callback) {
-  return InitializeNetEx(Window(), text, callback);
-}
-
-int32_t UnInitialize() { return UnInitializeNetEx(); }
 
 PB_HANDLE MakeCancelHandle() {
   const int fd = eventfd(0, EFD_CLOEXEC);

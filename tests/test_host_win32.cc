@@ -1,73 +1,9 @@
-// test_host_win32.cc: a messenger window with its own message loop for in-process tests.
+// test_host_win32.cc: start-up, shutdown and cancel handles of the in-process messenger on Windows.
 #include <windows.h>
-
-#include <mutex>
 
 #include "tests/test_host.h"
 
 namespace pb::testing_host {
-namespace {
-
-constexpr UINT kRunMessage = WM_APP + 10;
-constexpr char kClassName[] = "PeerbeaconTestMessenger";
-HWND g_window = nullptr;
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == kRunMessage) {
-    (*reinterpret_cast<const std::function<void()>*>(lparam))();
-    return 1;
-  }
-  return DefWindowProcA(window, message, wparam, lparam);
-}
-
-DWORD WINAPI LoopThread(LPVOID ready) {
-  WNDCLASSA window_class{};
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = kClassName;
-  RegisterClassA(&window_class);
-  g_window = CreateWindowExA(0, kClassName, "Peerbeacon test messenger", WS_OVERLAPPEDWINDOW, 0,
-                             0, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  SetEvent(static_cast<HANDLE>(ready));
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  return 0;
-}
-
-}  // namespace
-
-PB_HWND Window() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, LoopThread, ready, 0, nullptr);
-    if (thread != nullptr) {
-      WaitForSingleObject(ready, 30000);
-      CloseHandle(thread);
-    }
-    CloseHandle(ready);
-  });
-  return g_window;
-}
-
-void RunOnWindowThread(const std::function<void()>& work) {
-  SendMessageA(static_cast<HWND>(Window()), kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
-}
-
-int32_t Initialize(const char* text, MemoReceiveCallback callback) {
-  int32_t result = 0;
-  RunOnWindowThread([&] { result = InitializeNetEx(Window(), text, callback); });
-  return result;
-}
-
-int32_t UnInitialize() {
-  int32_t result = 0;
-  RunOnWindowThread([&] { result = UnInitializeNetEx(); });
-  return result;
-}
 
 PB_HANDLE MakeCancelHandle() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 void SignalCancelHandle(PB_HANDLE handle) { SetEvent(handle); }
