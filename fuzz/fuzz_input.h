@@ -91,7 +91,8 @@ inline void SetEnv(const char* name, const std::string& value) {
   if (texts->size() > 64) texts->erase(texts->begin());  // long replaced by now
 }
 
-// A directory of this process's own under the temporary directory, removed at exit. Each
+// A directory of this process's own under the temporary directory, removed at exit (libFuzzer
+// ends with exit(), so the targets' long-lived instances are removed by an exit handler). Each
 // NextDir() is a fresh, empty subdirectory (the previous one is removed first), so a file
 // written there always has a path of its own: no cache keyed by path and file identity can
 // confuse one input's file with the last one's.
@@ -101,6 +102,9 @@ class ScratchDir {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     root_ = std::filesystem::temp_directory_path() / ("pb_fuzz_" + std::to_string(stamp));
     std::filesystem::create_directories(root_);
+    Roots().push_back(root_);
+    static const bool registered = std::atexit(RemoveRoots) == 0;
+    (void)registered;
   }
   ~ScratchDir() {
     std::error_code ignored;
@@ -116,6 +120,14 @@ class ScratchDir {
   const std::filesystem::path& root() const { return root_; }
 
  private:
+  static std::vector<std::filesystem::path>& Roots() {
+    static auto* roots = new std::vector<std::filesystem::path>();
+    return *roots;
+  }
+  static void RemoveRoots() {
+    std::error_code ignored;
+    for (const auto& root : Roots()) std::filesystem::remove_all(root, ignored);
+  }
   std::filesystem::path root_;
   std::filesystem::path current_;
   uint64_t serial_ = 0;

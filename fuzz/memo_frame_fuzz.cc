@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PB_FUZZ_CHECK(frame.Reserve(announced));
     PB_FUZZ_CHECK(frame.room() >= announced);
     if (mode % 4 == 3) {
-      // WSAEMSGSIZE: nothing written, the announced count taken as received.
-      frame.Commit(announced);
+      // WSAEMSGSIZE: nothing written, the announced count taken as received, as zeros.
+      frame.CommitZeros(announced);
       model.insert(model.end(), announced, 0);
     } else {
       size_t got = announced;

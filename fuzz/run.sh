@@ -47,6 +47,8 @@ ip link set lo up 2>/dev/null || true
 bin_dir=$root/build/fuzz/fuzz
 scratch=$(mktemp -d /tmp/pb_fuzz.XXXXXX) || exit 2
 cd "$scratch" || exit 2
+# The targets' own temporary files go under the scratch directory, and are removed with it.
+export TMPDIR=$scratch
 
 run_one() {
   local t=$1 dir=$scratch/$1

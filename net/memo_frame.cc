@@ -49,6 +49,12 @@ void MemoFrameBuffer::Commit(size_t count) {
   ClearTail();
 }
 
+void MemoFrameBuffer::CommitZeros(size_t count) {
+  const size_t n = count <= room() ? count : room();
+  if (n > 0) memset(tail(), 0, n);
+  Commit(n);
+}
+
 bool MemoFrameBuffer::Append(const uint8_t* bytes, size_t count) {
   if (!Reserve(count)) return false;
   memcpy(tail(), bytes, count);

@@ -33,6 +33,11 @@ class MemoFrameBuffer {
   size_t room() const { return capacity_ - received_ - kZeroTail; }
   // Counts bytes written at tail().
   void Commit(size_t count);
+  // Counts count bytes as received that no receive wrote (a receive that failed with
+  // WSAEMSGSIZE still counts what was announced): they read as zero. The room behind the
+  // received bytes is not cleared when the buffer grows, so committing it unwritten would hand
+  // the host whatever the heap held there.
+  void CommitZeros(size_t count);
   // Convenience for tests and fuzzers: Reserve + copy + Commit.
   bool Append(const uint8_t* bytes, size_t count);
 

@@ -108,5 +108,22 @@ TEST(MemoFrameTest, BytesBeyondTheLengthAreKeptButIgnored) {
   EXPECT_EQ(f.received(), 12u);
 }
 
+// A receive that fails with WSAEMSGSIZE still counts the announced bytes. They were never
+// written, and the room behind the received bytes is not cleared when the buffer grows, so
+// they must read as zero rather than as whatever the heap held there (stood in for by 0xEE).
+TEST(MemoFrameTest, BytesCountedWithoutAReceiveReadAsZero) {
+  MemoFrameBuffer f;
+  ASSERT_TRUE(f.Init());
+  const std::vector<uint8_t> head = Frame(2000, 596);
+  ASSERT_TRUE(f.Append(head.data(), head.size()));
+  ASSERT_TRUE(f.Reserve(1000));
+  memset(f.tail(), 0xEE, f.room());
+  f.CommitZeros(1000);
+  EXPECT_EQ(f.received(), 1600u);
+  for (size_t i = 600; i < 1600; ++i) ASSERT_EQ(f.payload()[i - 4], 0) << i;
+  EXPECT_TRUE(ZerosBehind(f, 4));
+  EXPECT_EQ(memcmp(f.payload() - 4, head.data(), head.size()), 0);
+}
+
 }  // namespace
 }  // namespace pb

@@ -116,7 +116,7 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
         const int32_t error = LastSocketError();
         if (error == kWsaEWouldBlock || error == kWsaEInProgress) break;
         if (error == kWsaEMsgSize) {
-          frame.Commit(available);
+          frame.CommitZeros(available);
         } else {
           return Frame::kAbandon;
         }
