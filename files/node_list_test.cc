@@ -300,8 +300,10 @@ TEST_F(NodeListTest, LongSectionLookupsKeepTheFirstMatch) {
   text += "\xC9t\xE9=Latin\r\n\x83\x41\x83\x43=Kana\r\nMixed=First\r\n";
   text += "  mixed  =Second\r\nMIXED=Third\r\nhost17=Late\r\n\xE9t\xC9=Latin2\r\n";
   WriteNodeList(text);
+  // Keys outside ASCII are asked only as they stand: how their case folds depends on the
+  // system's code page (Wine's UTF-8 one and a Japanese one disagree), not on this reader.
   for (const char* key : {"host0", "HOST17", " host2999 ", "mixed", "MiXeD", "\xC9t\xE9",
-                          "\xE9T\xC9", "\x83\x41\x83\x43", "host3000", "Host1234"}) {
+                          "\x83\x41\x83\x43", "host3000", "Host1234"}) {
     SCOPED_TRACE(std::string("key '") + key + "'");
     char expected[256];
     platform::GetProfileString("MACHINE", key, "", expected, sizeof expected, node_list_.c_str());
