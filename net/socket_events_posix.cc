@@ -294,24 +294,6 @@ void PollLoop(Runner* runner) {
   }
 }
 
-// Looks at one slot's socket at once, so that a condition that already holds when its owner
-// arms or re-enables it (a writable socket, data or a connection already queued) is posted
-// from the owner's own call instead of after a round through the poll thread. The result is
-// processed exactly as the poll thread would process it.
-void PollNowLocked(uint32_t i) {
-  const SocketEventSlot& s = Table().slots[i];
-  PollSlot& p = g_poll[i];
-  if (s.socket == kInvalidSocket || s.mask == 0 || p.closed || p.suspended) return;
-  if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), &p);
-  const short events = WantedEvents(s, p);
-  if (events == 0) return;
-  pollfd fd{AsFd(s.socket), events, 0};
-  if (poll(&fd, 1, 0) <= 0 || fd.revents == 0) return;
-  if (!ProcessLocked(fd.fd, fd.events, fd.revents, s, &p)) p.suspended = true;
-  // Whatever the poll thread saw of this socket before is stale now.
-  ++p.generation;
-}
-
 // Applies change to the slot of socket, if it has one, and lets the poll thread look again.
 template <typename Change>
 void TouchSlot(SocketHandle socket, Change change) {
@@ -325,9 +307,7 @@ void TouchSlot(SocketHandle socket, Change change) {
     change(&p);
     p.suspended = false;
     ++p.generation;
-    void* target = TargetLocked();
-    if (target != nullptr) PollNowLocked(i);
-    WakeLocked(target);
+    WakeLocked(TargetLocked());
     return;
   }
 }
@@ -385,7 +365,6 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
     const int fd = AsFd(socket);
     const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    if (target != nullptr) PollNowLocked(slot);
   }
   WakeLocked(target);
 }
