@@ -172,7 +172,7 @@ class ReadOnlyFileMap {
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
   intptr_t file_ = -1;
-  intptr_t mapping_ = 0;
+  [[maybe_unused]] intptr_t mapping_ = 0;  // the Windows build's mapping object
 };
 
 // ---------------------------------------------------------------------------------------------
