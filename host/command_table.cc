@@ -7,7 +7,7 @@
 // Fact lines, by command (values in "" are escaped: \" \\ \r \n \t and \xHH for other bytes
 // outside printable ASCII):
 //   LOADED path="<file>" exports=<found> missing=<name,name|->   at start-up
-//   SPEC name="Peerbeacon" values=256,256,2,79                   at start-up (NetExSpecification)
+//   DESCRIBED name="Peerbeacon" values=256,256,2,79              at start-up (NetExSpecification)
 //   INIT <result>                                                InitializeNetEx's result
 //   CALL <export> <result>                                       start, startex, absence, leave,
 //                                                                and StartEntry at start-up
