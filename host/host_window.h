@@ -2,8 +2,8 @@
 #ifndef PEERBEACON_HOST_HOST_WINDOW_H_
 #define PEERBEACON_HOST_HOST_WINDOW_H_
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 

@@ -26,9 +26,9 @@ void Describe(Session& session) {
   const char* end = begin + sizeof description.display_name;
   const std::string name(begin, std::find(begin, end, '\0'));
   session.out.Machine(
-      "DESCRIBED name=\"" + EscapeMachine(name) + "\" values=" + std::to_string(description.value0) +
-      "," + std::to_string(description.value1) + "," + std::to_string(description.value2) + "," +
-      std::to_string(description.value3));
+      "DESCRIBED name=\"" + EscapeMachine(name) +
+      "\" values=" + std::to_string(description.value0) + "," + std::to_string(description.value1) +
+      "," + std::to_string(description.value2) + "," + std::to_string(description.value3));
   session.out.Human("plug-in: " + EscapeHuman(name));
 }
 

@@ -53,7 +53,8 @@ int32_t PB_CALL ReceiveMemo(const void* record, int32_t record_size, const void*
   const std::string text =
       payload == 0 ? std::string()
                    : std::string(static_cast<const char*>(data), std::min(payload, kShownBytes));
-  out->Machine(std::string("MEMO accepted=") + (answer ? "1" : "0") + " from=" + from + " port=" + port + " name=\"" + EscapeMachine(name) +
+  out->Machine(std::string("MEMO accepted=") + (answer ? "1" : "0") + " from=" + from +
+               " port=" + port + " name=\"" + EscapeMachine(name) +
                "\" length=" + std::to_string(length) + " data=\"" + EscapeMachine(text) + "\"");
   out->Human("memo from " + (name.empty() ? from : EscapeHuman(name)) + " (" +
              std::to_string(payload) + " bytes): " + EscapeHuman(text) +

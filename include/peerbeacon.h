@@ -61,11 +61,11 @@ typedef int32_t(PB_CALL* MemoReceiveCallback)(const void* record, int32_t record
 
 /* Written by NetExSpecification; every other byte of the host's buffer stays as it was. */
 typedef struct SpecificationRecord {
-  int32_t value0;       /* 256 */
-  int32_t value1;       /* 256 */
+  int32_t value0;        /* 256 */
+  int32_t value1;        /* 256 */
   char display_name[50]; /* "Peerbeacon" */
-  int32_t value2;       /* 2 */
-  int32_t value3;       /* 79 */
+  int32_t value2;        /* 2 */
+  int32_t value3;        /* 79 */
 } SpecificationRecord;
 
 /* IPv4 socket address in the Winsock layout. */
@@ -80,9 +80,9 @@ typedef struct PbSocketAddress {
    ids, when there are any, at group_ids_offset. */
 typedef struct EntryDataRecord {
   int32_t size;
-  int32_t version;          /* 256 */
-  int32_t kind;             /* 2 */
-  int32_t status;           /* 1 present, 2 absent */
+  int32_t version; /* 256 */
+  int32_t kind;    /* 2 */
+  int32_t status;  /* 1 present, 2 absent */
   int32_t group_count;
   int32_t group_ids_offset; /* -1 without groups */
   int32_t name_offset;      /* 44 */

@@ -202,16 +202,14 @@ int32_t SendMemoExchange(const void* record, const void* data, int32_t size, uin
   if (size > 0 && data == nullptr) return kFailed;
   if (size < 0 || size > INT32_MAX - 8) return kFailed;
   Exchange exchange(timeout_ms, cancel);
-  return exchange.Run(static_cast<const uint8_t*>(record), static_cast<const uint8_t*>(data),
-                      size);
+  return exchange.Run(static_cast<const uint8_t*>(record), static_cast<const uint8_t*>(data), size);
 }
 
 int32_t SendMemoDataImpl(const void* record, const void* data, int32_t size, PB_HANDLE cancel) {
   return SendMemoExchange(record, data, size, kMemoSendWaitMs, cancel);
 }
 
-int32_t SendResultDataImpl(const void* record, const void* data, int32_t size,
-                           PB_HANDLE cancel) {
+int32_t SendResultDataImpl(const void* record, const void* data, int32_t size, PB_HANDLE cancel) {
   return SendMemoExchange(record, data, size, platform::kInfinite, cancel);
 }
 

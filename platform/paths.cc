@@ -25,8 +25,7 @@ std::string ReplaceFileName(const std::string& path, const std::string& file_nam
 std::string ReplaceExtension(const std::string& path, const std::string& extension) {
   const size_t name = FileNameStart(path);
   const size_t dot = path.rfind('.');
-  const std::string stem =
-      (dot == std::string::npos || dot < name) ? path : path.substr(0, dot);
+  const std::string stem = (dot == std::string::npos || dot < name) ? path : path.substr(0, dot);
   return stem + "." + extension;
 }
 

@@ -188,8 +188,7 @@ uint32_t GetProfileString(const char* section, const char* key, const char* defa
 // missing.
 int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
                       const char* path);
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* path);
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 // The key lines of the first section named section, in file order: each key name as the file
 // spells it (trimmed) and its value exactly as GetProfileString would return it with no length

@@ -33,8 +33,8 @@ void WriteErrorLog(const char* message, const char* reporter) {
   auto clock = g_clock.load();
   const platform::LocalTime t = clock != nullptr ? clock() : platform::NowLocal();
   char prefix[64];
-  snprintf(prefix, sizeof prefix, "[%02d/%02d %02d:%02d:%02d] - ", t.month, t.day, t.hour,
-           t.minute, t.second);
+  snprintf(prefix, sizeof prefix, "[%02d/%02d %02d:%02d:%02d] - ", t.month, t.day, t.hour, t.minute,
+           t.second);
   std::string line = prefix;
   line += message != nullptr ? message : "";
   line += " : ";

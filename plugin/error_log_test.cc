@@ -1,4 +1,5 @@
-// error_log_test.cc: the error log's exact line format, appending, and whole lines under contention.
+// error_log_test.cc: the error log's exact line format, appending, and whole lines under
+// contention.
 #include "plugin/error_log.h"
 
 #include <gtest/gtest.h>
@@ -42,8 +43,7 @@ TEST_F(ErrorLogTest, LivesBesideTheModuleWithTheExtensionErr) {
   const std::string module = platform::ModulePath();
   const size_t name = module.find_last_of("/\\") + 1;
   const size_t dot = module.rfind('.');
-  const std::string stem =
-      dot != std::string::npos && dot > name ? module.substr(0, dot) : module;
+  const std::string stem = dot != std::string::npos && dot > name ? module.substr(0, dot) : module;
   EXPECT_EQ(path_, stem + ".err");
   EXPECT_EQ(platform::ReplaceExtension("/a.d/Peerbeacon.nxl", "err"), "/a.d/Peerbeacon.err");
   EXPECT_EQ(platform::ReplaceExtension("/a.d/host", "err"), "/a.d/host.err");

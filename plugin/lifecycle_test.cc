@@ -42,9 +42,8 @@ TEST(SpecificationTest, WritesExactlyItsBytes) {
   unsigned char buffer[80];
   memset(buffer, 0xFF, sizeof buffer);
   EXPECT_EQ(NetExSpecification(buffer), 1);
-  const unsigned char expected[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
-                                    'P',  'e',  'e',  'r',  'b',  'e',  'a',  'c',
-                                    'o',  'n',  0x00};
+  const unsigned char expected[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 'P', 'e',
+                                    'e',  'r',  'b',  'e',  'a',  'c',  'o',  'n',  0x00};
   EXPECT_EQ(memcmp(buffer, expected, sizeof expected), 0);
   for (size_t i = 19; i < 58; ++i) EXPECT_EQ(buffer[i], 0xFF) << "offset " << i;
   const unsigned char tail[] = {0x02, 0x00, 0x00, 0x00, 0x4F, 0x00, 0x00, 0x00};

@@ -23,9 +23,9 @@ struct PluginState {
   std::atomic<int32_t> listening{0};
   std::atomic<int32_t> presenceReady{0};
   platform::Handle stopEvent = nullptr;
-  uint32_t groupAddress = 0;                // network order
+  uint32_t groupAddress = 0;                  // network order
   std::atomic<uint32_t> interfaceAddress{0};  // network order
-  uint32_t port = 0;                        // network order in the low 16 bits
+  uint32_t port = 0;                          // network order in the low 16 bits
   int32_t ttl = 0;
   uint32_t domainKey = 0;
   int32_t checkFrom = 0;

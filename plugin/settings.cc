@@ -15,8 +15,7 @@ constexpr uint32_t kTextBuffer = 2048;
 std::string ReadText(const std::string& path, const char* section, const char* key,
                      const char* default_value) {
   std::vector<char> buffer(kTextBuffer);
-  platform::GetProfileString(section, key, default_value, buffer.data(), kTextBuffer,
-                             path.c_str());
+  platform::GetProfileString(section, key, default_value, buffer.data(), kTextBuffer, path.c_str());
   return std::string(buffer.data());
 }
 
@@ -41,8 +40,7 @@ std::string FindSettingsFile() {
   return platform::OpenFileSearch(kSettingsFileName, &path) ? path : std::string();
 }
 
-SettingsResult ReadSettings(const std::string& path, const std::string& logon_user,
-                            Settings* s) {
+SettingsResult ReadSettings(const std::string& path, const std::string& logon_user, Settings* s) {
   if (path.empty()) {
     s->port = PortToNetwork(kDefaultPort);
     s->groupAddress = platform::ParseDottedAddress(kDefaultGroupAddress);
@@ -68,8 +66,10 @@ SettingsResult ReadSettings(const std::string& path, const std::string& logon_us
   s->ttl = platform::GetProfileInt(section, "McstTTL", kDefaultTtl, file);
   s->nickname = ReadText(path, section, "Nickname", section);
   s->group = ReadText(path, section, "Group", kAnonymous);
-  const uint32_t high = static_cast<uint32_t>(platform::GetProfileInt(section, "DomainKeyUw", 0, file));
-  const uint32_t low = static_cast<uint32_t>(platform::GetProfileInt(section, "DomainKeyLw", 0, file));
+  const uint32_t high =
+      static_cast<uint32_t>(platform::GetProfileInt(section, "DomainKeyUw", 0, file));
+  const uint32_t low =
+      static_cast<uint32_t>(platform::GetProfileInt(section, "DomainKeyLw", 0, file));
   s->domainKey = ((high & 0xFFFFu) << 16) | (low & 0xFFFFu);
   s->seedType = platform::GetProfileInt(section, "SeedType", 0, file);
   s->checkFrom = platform::GetProfileInt(section, "CheckFrom", 0, file) != 0 ? 1 : 0;

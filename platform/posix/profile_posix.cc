@@ -166,8 +166,8 @@ bool GetProfileSection(const char* section, const char* path, std::vector<Profil
   for (size_t i = static_cast<size_t>(s) + 1; i < lines.size(); ++i) {
     if (lines[i].kind == Line::kSection) break;
     if (lines[i].kind != Line::kKey) continue;
-    entries->push_back(ProfileEntry{std::string(lines[i].name),
-                                    std::string(Unquoted(lines[i].value))});
+    entries->push_back(
+        ProfileEntry{std::string(lines[i].name), std::string(Unquoted(lines[i].value))});
   }
   return true;
 }
@@ -176,8 +176,7 @@ bool ProfileKeyMatches(const std::string& found, const char* asked) {
   return asked != nullptr && SameName(found, asked);
 }
 
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* path) {
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
   if (section == nullptr || path == nullptr) return false;
   std::string content;
   const bool existed = ReadWholeFile(path, &content);
