@@ -66,8 +66,9 @@ Readable ReadAll(const std::string& path, const std::vector<std::string>& sectio
     PB_FUZZ_CHECK(pb::platform::GetProfileSection(section.c_str(), path.c_str(), &entries));
     for (const pb::platform::ProfileEntry& entry : entries) {
       if (HasNul(entry.key) || entry.value.size() >= 4095) continue;
-      // Names compare without case: keep the first spelling that a lookup would find.
-      std::string upper_section = section, upper_key = entry.key;
+      // Names compare without case and without their surrounding blanks (" s" and "S" are one
+      // section): keep the first spelling that a lookup would find.
+      std::string upper_section = Trim(section), upper_key = entry.key;
       for (char& c : upper_section) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
       for (char& c : upper_key) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
       const auto id = std::make_pair(upper_section, upper_key);
