@@ -142,14 +142,7 @@ std::string ProfileSnapshot::GetString(const char* section, const char* key,
 int32_t ProfileSnapshot::GetInt(const char* section, const char* key, int32_t default_value) const {
   const std::string text = GetString(section, key, "", 30);
   if (text.empty()) return default_value;
-  const char* p = text.c_str();
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '-' || *p == '+') negative = *p++ == '-';
-  uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
+  return platform::ParseProfileInteger(text.c_str());
 }
 
 std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(

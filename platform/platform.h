@@ -188,6 +188,9 @@ uint32_t GetProfileString(const char* section, const char* key, const char* defa
 // missing.
 int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
                       const char* path);
+// The integer rule of a non-empty value: blanks, an optional sign, the leading decimal digits
+// (wrapping at 32 bits); anything after them is ignored.
+int32_t ParseProfileInteger(const char* text);
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 // The key lines of the first section named section, in file order: each key name as the file

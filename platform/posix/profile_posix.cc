@@ -146,14 +146,7 @@ int32_t GetProfileInt(const char* section, const char* key, int32_t default_valu
                       const char* path) {
   char text[30];
   if (GetProfileString(section, key, "", text, sizeof text, path) == 0) return default_value;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '-' || *p == '+') negative = *p++ == '-';
-  uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
+  return ParseProfileInteger(text);
 }
 
 bool GetProfileSection(const char* section, const char* path, std::vector<ProfileEntry>* entries) {
