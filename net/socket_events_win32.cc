@@ -19,14 +19,7 @@ constexpr char kWindowTitle[] = "forOrgSelect";
 // of the process.
 const UINT g_notification_message = RegisterWindowMessageA("forOrgEventSelect");
 
-// The instance of the module this code is linked into (the plug-in DLL, or a test program).
-HINSTANCE ModuleInstance() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&SocketEventWndProc), &module);
-  return module;
-}
+HINSTANCE ModuleInstance() { return static_cast<HINSTANCE>(platform::ModuleInstance()); }
 
 }  // namespace
 

@@ -120,6 +120,9 @@ inline constexpr size_t kMaxPath = 260;  // characters including the terminator
 
 // The directory separator of this platform ('\\' on Windows, '/' elsewhere).
 char PathSeparator();
+// The module that holds this code (the plug-in, or a test program linked with it): on Windows
+// its instance handle, for resources and window classes; null on Linux, which needs none.
+void* ModuleInstance();
 // The plug-in module's own full path; empty when it cannot be had or is too long.
 std::string ModulePath();
 // The host executable's full path; empty when it cannot be had.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "ui/dialog_surface.h"
 #include "ui/resource_ids.h"
 
@@ -130,13 +131,7 @@ INT_PTR CALLBACK ModalDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARA
   return FALSE;
 }
 
-HINSTANCE OwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&ModalDialogProc), &module);
-  return module;
-}
+HINSTANCE OwnModule() { return static_cast<HINSTANCE>(platform::ModuleInstance()); }
 
 const wchar_t* TemplateName(DialogKind kind) {
   switch (kind) {

@@ -78,6 +78,8 @@ std::vector<std::string> StandardSearchDirectories() {
 
 char PathSeparator() { return '/'; }
 
+void* ModuleInstance() { return nullptr; }
+
 std::string ModulePath() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {

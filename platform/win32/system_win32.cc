@@ -62,14 +62,20 @@ std::vector<std::string> OpenFileDirectories() {
 
 char PathSeparator() { return '\\'; }
 
-std::string ModulePath() {
+void* ModuleInstance() {
   HMODULE module = nullptr;
   // The module that holds this code: the plug-in when linked into it, the program otherwise.
   if (!GetModuleHandleExA(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCSTR>(&ModulePath), &module)) {
-    return std::string();
+          reinterpret_cast<LPCSTR>(&ModuleInstance), &module)) {
+    return nullptr;
   }
+  return module;
+}
+
+std::string ModulePath() {
+  HMODULE module = static_cast<HMODULE>(ModuleInstance());
+  if (module == nullptr) return std::string();
   char buffer[kMaxPath];
   return FromBuffer(buffer, GetModuleFileNameA(module, buffer, kMaxPath), kMaxPath);
 }
