@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "net/entry_command.h"
 #include "store/entry_list.h"
+#include "wire/entry_command.h"
 
 namespace {
 

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "net/entry_command.h"
+#include "core/plugin_state.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
 #include "tests/test_host.h"
+#include "wire/entry_command.h"
 
 namespace {
 

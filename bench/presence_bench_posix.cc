@@ -23,9 +23,9 @@
 #include <memory>
 
 #include "bench/bench_common.h"
-#include "net/entry_command.h"
 #include "peerbeacon.h"
 #include "tests/test_host.h"
+#include "wire/entry_command.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/plugin_state.h"
 #include "files/profile_cache.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin_state.h"
 #include "files/profile_cache.h"
-#include "net/entry_command.h"
+#include "hostview/host_interface.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
-#include "store/host_interface.h"
+#include "wire/entry_command.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin_state.h"
 #include "files/profile_cache.h"
-#include "net/entry_command.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
+#include "wire/entry_command.h"
 
 namespace pb {
 namespace {

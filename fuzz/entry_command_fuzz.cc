@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
-#include "net/byte_order.h"
-#include "net/entry_command.h"
+#include "wire/byte_order.h"
+#include "wire/entry_command.h"
 
 namespace {
 

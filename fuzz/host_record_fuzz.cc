@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "core/plugin_state.h"
 #include "fuzz/fuzz_input.h"
-#include "net/byte_order.h"
-#include "net/entry_command.h"
+#include "hostview/host_interface.h"
 #include "net/socket.h"
-#include "plugin/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
-#include "store/host_interface.h"
+#include "wire/byte_order.h"
+#include "wire/entry_command.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "net/byte_order.h"
-#include "net/memo_frame.h"
+#include "wire/byte_order.h"
+#include "wire/memo_frame.h"
 
 namespace {
 

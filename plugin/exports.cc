@@ -1,9 +1,9 @@
 // exports.cc: the plug-in's exported C functions, each a thin shim over its subsystem.
-#include "net/memo_sender.h"
-#include "net/presence_sender.h"
+#include "hostview/host_interface.h"
 #include "peerbeacon.h"
 #include "plugin/lifecycle.h"
-#include "store/host_interface.h"
+#include "services/memo_sender.h"
+#include "services/presence_sender.h"
 #include "ui/about_dialog.h"
 #include "ui/direct_input_dialog.h"
 #include "ui/settings_dialog.h"

@@ -5,13 +5,13 @@
 #include <mutex>
 #include <new>
 
-#include "net/memo_receiver.h"
-#include "net/presence_receiver.h"
+#include "core/plugin_state.h"
+#include "core/settings.h"
+#include "core/workers.h"
 #include "net/socket_events.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
-#include "plugin/settings.h"
-#include "plugin/workers.h"
+#include "services/memo_receiver.h"
+#include "services/presence_receiver.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
 

@@ -7,12 +7,12 @@
 #include <fstream>
 #include <string>
 
+#include "core/error_log.h"
+#include "core/plugin_state.h"
+#include "core/workers.h"
 #include "net/socket.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
-#include "plugin/error_log.h"
-#include "plugin/plugin_state.h"
-#include "plugin/workers.h"
 #include "store/entry_list.h"
 
 namespace pb {

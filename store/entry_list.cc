@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "net/entry_command.h"
+#include "wire/entry_command.h"
 
 namespace pb {
 namespace {

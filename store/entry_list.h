@@ -31,7 +31,7 @@ class EntryList {
 
   // Stores a copy of the entry command (its size taken from its own size field, which the
   // caller has checked against the bytes it holds) and of the ids. 1 stored, 0 out of memory
-  // (the list is unchanged). A command that fails ValidateEntryCommand (net/entry_command.h)
+  // (the list is unchanged). A command that fails ValidateEntryCommand (wire/entry_command.h)
   // over its own size is refused with 0 as well, so every stored command is safe to read.
   int32_t Upsert(const uint8_t address[16], const uint8_t* command, const int32_t* ids,
                  int32_t id_count);

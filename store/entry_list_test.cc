@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/byte_order.h"
-#include "net/entry_command.h"
 #include "store/alloc_failure_for_test.h"
+#include "wire/byte_order.h"
+#include "wire/entry_command.h"
 
 namespace pb {
 namespace {

@@ -14,17 +14,17 @@
 #include <thread>
 #include <vector>
 
-#include "net/byte_order.h"
-#include "net/entry_command.h"
-#include "net/memo_receiver.h"
-#include "net/memo_sender.h"
+#include "core/error_log.h"
+#include "core/plugin_state.h"
+#include "core/workers.h"
 #include "net/socket.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
-#include "plugin/error_log.h"
-#include "plugin/plugin_state.h"
-#include "plugin/workers.h"
+#include "services/memo_receiver.h"
+#include "services/memo_sender.h"
 #include "tests/test_host.h"
+#include "wire/byte_order.h"
+#include "wire/entry_command.h"
 
 namespace pb {
 namespace {

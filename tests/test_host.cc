@@ -3,9 +3,9 @@
 
 #include <fstream>
 
-#include "net/byte_order.h"
 #include "net/socket.h"
 #include "platform/platform.h"
+#include "wire/byte_order.h"
 
 namespace pb::testing_host {
 

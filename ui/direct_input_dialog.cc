@@ -6,10 +6,10 @@
 #include <mutex>
 #include <string>
 
+#include "core/plugin_state.h"
+#include "hostview/host_interface.h"
 #include "net/socket.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
-#include "store/host_interface.h"
 #include "ui/resource_ids.h"
 
 namespace pb::ui {

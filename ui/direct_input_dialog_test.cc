@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/plugin_state.h"
+#include "core/settings.h"
 #include "platform/platform.h"
-#include "plugin/plugin_state.h"
-#include "plugin/settings.h"
 #include "ui/about_dialog.h"
 #include "ui/resource_ids.h"
 #include "ui/scripted_surface_test.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "platform/platform.h"
-#include "plugin/settings.h"
 #include "ui/resource_ids.h"
 
 namespace pb::ui {

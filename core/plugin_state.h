@@ -1,0 +1,57 @@
+// plugin_state.h: g_stOrgData, the one global record through which every subsystem reaches the
+// settings, the identity strings, the lists, the stop event and the host's callback.
+#ifndef PEERBEACON_CORE_PLUGIN_STATE_H_
+#define PEERBEACON_CORE_PLUGIN_STATE_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include "peerbeacon.h"
+#include "platform/platform.h"
+#include "wire/entry_command.h"
+
+namespace pb {
+
+class EntryList;
+class GroupTable;
+
+// Fields in their documented order. The flags and the values written after start-up
+// (absence, interfaceAddress, presenceReady, listening) are single 32-bit atomics: one store
+// by their writer, read without a lock by everyone else.
+struct PluginState {
+  std::atomic<int32_t> initialized{0};
+  std::atomic<int32_t> started{0};
+  std::atomic<int32_t> listening{0};
+  std::atomic<int32_t> presenceReady{0};
+  platform::Handle stopEvent = nullptr;
+  uint32_t groupAddress = 0;                  // network order
+  std::atomic<uint32_t> interfaceAddress{0};  // network order
+  uint32_t port = 0;                          // network order in the low 16 bits
+  int32_t ttl = 0;
+  uint32_t domainKey = 0;
+  int32_t checkFrom = 0;
+  std::atomic<int32_t> absence{0};
+  int32_t seedType = 0;
+  MemoReceiveCallback memoCallback = nullptr;
+  EntryList* entryList = nullptr;
+  GroupTable* peerGroups = nullptr;
+  GroupTable* nodeListGroups = nullptr;
+  char* hostText = nullptr;
+  char* nickname = nullptr;
+  char* group = nullptr;
+  char* logonUser = nullptr;
+  char* computerName = nullptr;
+};
+
+extern PluginState g_stOrgData;
+
+// The entry command with the sender's fields of state (nickname, group, logonUser,
+// computerName, domainKey), as both presence senders build it from g_stOrgData.
+EntryCommandBuffer BuildEntryCommand(int32_t command, int32_t argument, const PluginState& state);
+
+// Copies a NUL-terminated string to a new heap block sized to it; null when out of memory.
+char* DuplicateString(const char* text);
+
+}  // namespace pb
+
+#endif  // PEERBEACON_CORE_PLUGIN_STATE_H_

@@ -1,0 +1,277 @@
+// host_interface.cc: entry and group records for the host, in the combined group space.
+#include "hostview/host_interface.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/plugin_state.h"
+#include "files/node_list.h"
+#include "store/entry_list.h"
+#include "store/group_table.h"
+#include "wire/byte_order.h"
+
+namespace pb {
+namespace {
+
+constexpr int32_t kVersion = 256;
+constexpr int32_t kEntryKind = 2;
+constexpr int32_t kEntryFixedSize = 44;
+constexpr int32_t kNameOffset = 44;
+constexpr int32_t kAddressOffset = 28;
+constexpr int32_t kIpv4Offset = 32;
+constexpr int32_t kGroupFixedSize = 20;
+constexpr int32_t kLongestDottedText = 15;
+
+bool Initialized() { return g_stOrgData.initialized.load() != 0; }
+
+int32_t PeerGroupCount() {
+  return g_stOrgData.peerGroups != nullptr ? g_stOrgData.peerGroups->Count() : 0;
+}
+
+void FreeNodeListGroups() {
+  GroupTable* table = g_stOrgData.nodeListGroups;
+  g_stOrgData.nodeListGroups = nullptr;
+  if (table != nullptr) {
+    table->Clear();
+    delete table;
+  }
+}
+
+// What the node-list file says about one peer: its display name (empty: keep the nickname)
+// and its node-list group ids, already shifted into the combined group space.
+struct NodeListPart {
+  std::string name;
+  std::vector<int32_t> ids;
+};
+
+// Out of memory anywhere here leaves the part empty: the peer keeps its own name and groups.
+void ReadNodeListPart(int32_t index, GroupTable* table, NodeListPart* part) {
+  try {
+    const int32_t key_size = GetNodeListKey(index, nullptr, 0);
+    if (key_size <= 0) return;
+    std::string key(static_cast<size_t>(key_size), '\0');
+    if (GetNodeListKey(index, key.data(), key_size) != key_size) return;
+    key.resize(strlen(key.c_str()));
+    std::string value;
+    if (!ReadNodeListMachineValue(key.c_str(), &value)) return;
+    const int32_t count = NodeListGroupsOf(value, nullptr, 0, PeerGroupCount(), table);
+    if (count > 0) {
+      part->ids.resize(static_cast<size_t>(count));
+      NodeListGroupsOf(value, part->ids.data(), count, PeerGroupCount(), table);
+    }
+    const int32_t name_length = NodeListNameOf(value, nullptr, 0);
+    if (name_length > 0) {
+      try {
+        part->name.assign(value, 0, static_cast<size_t>(name_length));
+      } catch (...) {
+        part->name.clear();  // the nickname stands in
+      }
+    }
+  } catch (...) {
+    part->name.clear();
+    part->ids.clear();
+  }
+}
+
+void WriteIds(uint8_t* at, const int32_t* ids, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) WriteLe32Signed(at + 4 * i, ids[i]);
+}
+
+}  // namespace
+
+void WriteEntryRecordHeader(uint8_t* record, int32_t size, int32_t status, int32_t group_count,
+                            int32_t group_ids_offset, const uint8_t address[16]) {
+  WriteLe32Signed(record + 0, size);
+  WriteLe32Signed(record + 4, kVersion);
+  WriteLe32Signed(record + 8, kEntryKind);
+  WriteLe32Signed(record + 12, status);
+  WriteLe32Signed(record + 16, group_count);
+  WriteLe32Signed(record + 20, group_ids_offset);
+  WriteLe32Signed(record + 24, kNameOffset);
+  memcpy(record + kAddressOffset, address, 16);
+}
+
+int32_t BuildEntryRecord(uint8_t* record, size_t capacity, const uint8_t address[16],
+                         const char* name, size_t name_field_size) {
+  if (name_field_size < 1 || name_field_size > 0x7FFFFFFFu - kEntryFixedSize) return 0;
+  const size_t size = kEntryFixedSize + name_field_size;
+  if (record == nullptr || capacity < size) return static_cast<int32_t>(size);
+  WriteEntryRecordHeader(record, static_cast<int32_t>(size), 1, 0, -1, address);
+  size_t length = 0;
+  while (name != nullptr && length < name_field_size - 1 && name[length] != '\0') ++length;
+  if (length > 0) memcpy(record + kNameOffset, name, length);
+  record[kNameOffset + length] = '\0';
+  return static_cast<int32_t>(size);
+}
+
+int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* record,
+                               size_t capacity) {
+  const int32_t bound = list.GetDisplayName(index, nullptr, 0, nullptr);
+  if (bound < 0) return -1;
+  const int32_t size = kEntryFixedSize + bound + 1;
+  if (record == nullptr || capacity < static_cast<size_t>(size)) return size;
+  uint8_t address[16] = {};
+  list.GetAddress(index, address, 16);
+  WriteEntryRecordHeader(record, size, 1, 0, -1, address);
+  list.GetDisplayName(index, reinterpret_cast<char*>(record + kNameOffset), bound + 1, nullptr);
+  return size;
+}
+
+int32_t HostLockEntryList() {
+  if (!Initialized()) return 0;
+  EntryList* list = g_stOrgData.entryList;
+  if (list == nullptr) return 0;
+  // Without the lock nothing below may be touched: a failed or stopped wait ends here.
+  if (list->WaitOrStop(g_stOrgData.stopEvent) == 0) return 0;
+  FreeNodeListGroups();
+  const int32_t seed = g_stOrgData.seedType;
+  if (seed >= 0 && seed <= 3) {
+    GroupTable* table = new (std::nothrow) GroupTable();
+    if (table != nullptr) {
+      ReadNodeListGroups(table);
+      g_stOrgData.nodeListGroups = table;
+    }
+  }
+  return 1;
+}
+
+int32_t HostUnlockEntryList() {
+  if (!Initialized()) return 0;
+  FreeNodeListGroups();
+  if (g_stOrgData.entryList != nullptr) g_stOrgData.entryList->Release();
+  return 1;
+}
+
+int32_t HostGetEntryCount() {
+  if (!Initialized() || g_stOrgData.entryList == nullptr) return 0;
+  return g_stOrgData.entryList->Count();
+}
+
+int32_t HostGetEntryData(int32_t index, void* record, int32_t size) {
+  const EntryList* list = g_stOrgData.entryList;
+  if (index < 0 || !Initialized() || list == nullptr || index >= list->Count()) return -1;
+
+  NodeListPart node_list;
+  GroupTable* node_groups = g_stOrgData.nodeListGroups;
+  if (node_groups != nullptr) ReadNodeListPart(index, node_groups, &node_list);
+  const char* override_name = node_list.name.empty() ? nullptr : node_list.name.c_str();
+
+  const int32_t bound = list->GetDisplayName(index, nullptr, 0, override_name);
+  if (bound < 0) return -1;
+  const int32_t listed = list->GetGroupIdCount(index);
+  const int32_t own = listed > 0 ? listed : 0;
+  const int32_t extra = static_cast<int32_t>(node_list.ids.size());
+  const int64_t total = static_cast<int64_t>(bound) + 45 + 4 * (static_cast<int64_t>(own) + extra);
+  if (total > 0x7FFFFFFF) return -1;
+  const int32_t record_size = static_cast<int32_t>(total);
+  if (record == nullptr || size < record_size) return record_size;
+
+  // The peer's own ids come out of the list in host order; they are staged and then written
+  // little-endian, since the ids' place in the record is not aligned.
+  int32_t* own_ids = nullptr;
+  if (own > 0) {
+    own_ids = new (std::nothrow) int32_t[static_cast<size_t>(own)];
+    if (own_ids == nullptr) return -1;  // nothing written: better no record than a wrong one
+    list->GetGroupIds(index, own_ids, own);
+  }
+
+  uint8_t* out = static_cast<uint8_t*>(record);
+  const int32_t ids_offset = 45 + bound;
+  const int32_t group_count = own + extra;
+  uint8_t address[16] = {};
+  list->GetAddress(index, address, 16);
+  WriteEntryRecordHeader(out, record_size, list->GetStatus(index), group_count,
+                         group_count > 0 ? ids_offset : -1, address);
+  list->GetDisplayName(index, reinterpret_cast<char*>(out + kNameOffset), bound + 1, override_name);
+  if (own > 0) WriteIds(out + ids_offset, own_ids, own);
+  if (extra > 0) WriteIds(out + ids_offset + 4 * own, node_list.ids.data(), extra);
+  delete[] own_ids;
+  return record_size;
+}
+
+int32_t HostGetGroupCount() {
+  if (!Initialized()) return 0;
+  int32_t count = PeerGroupCount();
+  if (g_stOrgData.nodeListGroups != nullptr) count += g_stOrgData.nodeListGroups->Count();
+  return count;
+}
+
+int32_t HostGetGroupData(int32_t index, void* record, int32_t size) {
+  if (index < 0 || !Initialized()) return -1;
+  const int32_t peer_count = PeerGroupCount();
+  const char* name = nullptr;
+  int32_t parent = -1;
+  if (index < peer_count) {
+    name = g_stOrgData.peerGroups->GetName(index);
+    parent = g_stOrgData.peerGroups->GetParent(index);
+  } else {
+    const GroupTable* node_groups = g_stOrgData.nodeListGroups;
+    const int32_t k = index - peer_count;
+    if (node_groups == nullptr || k >= node_groups->Count()) return -1;
+    name = node_groups->GetName(k);
+    const int32_t own_parent = node_groups->GetParent(k);
+    parent = own_parent >= 0 ? own_parent + peer_count : -1;
+  }
+  if (name == nullptr) return -1;
+  const size_t length = strlen(name);
+  if (length > 0x7FFFFFFFu - 21) return -1;
+  const int32_t record_size = static_cast<int32_t>(length) + 21;
+  if (record == nullptr || size < record_size) return record_size;
+  uint8_t* out = static_cast<uint8_t*>(record);
+  WriteLe32Signed(out + 0, record_size);
+  WriteLe32Signed(out + 4, kVersion);
+  WriteLe32Signed(out + 8, parent);
+  WriteLe32Signed(out + 12, 0);
+  WriteLe32Signed(out + 16, kGroupFixedSize);
+  memcpy(out + kGroupFixedSize, name, length + 1);
+  return record_size;
+}
+
+int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32_t b_size) {
+  if (a == nullptr || b == nullptr || a_size < kEntryFixedSize || b_size < kEntryFixedSize) {
+    return 0;
+  }
+  const uint8_t* ra = static_cast<const uint8_t*>(a);
+  const uint8_t* rb = static_cast<const uint8_t*>(b);
+  if (ReadLe32Signed(ra + 8) != kEntryKind || ReadLe32Signed(rb + 8) != kEntryKind) return 0;
+  return memcmp(ra + kIpv4Offset, rb + kIpv4Offset, 4) == 0 ? 1 : 0;
+}
+
+int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size) {
+  // The size is checked first so that a short record is never read beyond its end.
+  if (record == nullptr || record_size < kEntryFixedSize) return 0;
+  const uint8_t* in = static_cast<const uint8_t*>(record);
+  if (ReadLe32Signed(in + 8) != kEntryKind) return 0;
+  if (text == nullptr || length < kEntryInfoSize) return kEntryInfoSize;
+
+  // A name that does not fit its buffer is not copied, and "Invalidate" stays.
+  char user[257] = "Invalidate";
+  char machine[16] = "Invalidate";
+  const EntryList* list = g_stOrgData.entryList;
+  if (Initialized() && list != nullptr) {
+    uint32_t ipv4;
+    memcpy(&ipv4, in + kIpv4Offset, 4);
+    const int32_t index = list->FindByAddress(ipv4);
+    if (index >= 0) {
+      list->GetLogonUser(index, user, sizeof user);
+      list->GetMachineName(index, machine, sizeof machine);
+    }
+  }
+
+  // Room for the labels, the longest dotted address, both names and the terminator.
+  char full[64 + kLongestDottedText + sizeof user + sizeof machine];
+  const int n = snprintf(full, sizeof full, "IP Addr : %u.%u.%u.%u\r\nUSER : %s\r\nMachine : %s",
+                         in[kIpv4Offset], in[kIpv4Offset + 1], in[kIpv4Offset + 2],
+                         in[kIpv4Offset + 3], user, machine);
+  if (n < 0) return 0;
+  size_t written = static_cast<size_t>(n) < sizeof full ? static_cast<size_t>(n) : sizeof full - 1;
+  if (written > static_cast<size_t>(length) - 1) written = static_cast<size_t>(length) - 1;
+  memcpy(text, full, written);
+  text[written] = '\0';
+  return static_cast<int32_t>(written);
+}
+
+}  // namespace pb

@@ -1,0 +1,62 @@
+// host_interface.h: the host's view of the entry list and the group tables, and the builders
+// of the entry data records that the host receives.
+#ifndef PEERBEACON_HOSTVIEW_HOST_INTERFACE_H_
+#define PEERBEACON_HOSTVIEW_HOST_INTERFACE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pb {
+
+class EntryList;
+
+// The functions behind the exports of the same names without the prefix. None of them throws.
+// Groups are seen in one combined space: the peer-group table's groups first, then, while the
+// host holds the lock and SeedType is 0 to 3, the node-list groups shifted by the peer count.
+
+// Waits for the entry-list lock (or for the stop event, which wins with 0 and leaves the lock
+// untaken) and builds the node-list group table. 0 when the plug-in is not initialised.
+int32_t HostLockEntryList();
+// Frees the node-list group table and releases the lock. 0 when not initialised, else 1.
+int32_t HostUnlockEntryList();
+int32_t HostGetEntryCount();
+// The record's size (written when record is not null and size is at least that), -1 for a
+// bad index or an uninitialised plug-in.
+int32_t HostGetEntryData(int32_t index, void* record, int32_t size);
+int32_t HostGetGroupCount();
+int32_t HostGetGroupData(int32_t index, void* record, int32_t size);
+// 1 when both records are entry records of at least 44 bytes with the same IPv4 address.
+int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32_t b_size);
+// "IP Addr : a.b.c.d\r\nUSER : user\r\nMachine : machine" for the record's address: 0 for a
+// record that is not an entry record, 304 (writing nothing) for a missing buffer or one
+// shorter than 304, else the length written. The text is cut at the buffer's end and always
+// NUL-terminated.
+int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size);
+
+inline constexpr int32_t kEntryInfoSize = 304;
+
+// Entry data records built outside the host's reads (the memo receiver's sender record, the
+// direct-input record): status 1, no groups (groupIdsOffset -1), the name field at 44.
+// Fields are written little-endian one by one.
+
+// Writes the 44-byte fixed part.
+void WriteEntryRecordHeader(uint8_t* record, int32_t size, int32_t status, int32_t group_count,
+                            int32_t group_ids_offset, const uint8_t address[16]);
+
+// A record of 44 + name_field_size bytes whose name field holds name (cut to fit, always
+// NUL-terminated; the bytes behind the terminator are not written). Returns the record's
+// size; writes only when record is not null and capacity is at least that. 0 when
+// name_field_size is below 1 or the size would not fit 32 bits.
+int32_t BuildEntryRecord(uint8_t* record, size_t capacity, const uint8_t address[16],
+                         const char* name, size_t name_field_size);
+
+// The sender record of the entry at index: size 45 + L, L the display-name bound without an
+// override, the display name "nickname (a.b.c.d)" and the entry's socket address. Returns the
+// size (written when record is not null and capacity is at least that), -1 when no entry
+// stands at index. The caller holds the entry-list lock.
+int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* record,
+                               size_t capacity);
+
+}  // namespace pb
+
+#endif  // PEERBEACON_HOSTVIEW_HOST_INTERFACE_H_

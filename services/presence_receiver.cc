@@ -1,0 +1,161 @@
+// presence_receiver.cc: EntryControlThread: address discovery, the multicast socket and the
+// receive loop that turns entry commands into changes of the entry list.
+#include "services/presence_receiver.h"
+
+#include <memory>
+#include <new>
+
+#include "core/error_log.h"
+#include "core/plugin_state.h"
+#include "core/workers.h"
+#include "files/access_list.h"
+#include "net/socket_events.h"
+#include "services/presence_sender.h"
+#include "store/entry_list.h"
+#include "store/group_table.h"
+#include "wire/entry_command.h"
+
+namespace pb {
+namespace {
+
+constexpr char kReporter[] = "EntryControlThread";
+constexpr int kDiscoveryTries = 5;
+constexpr uint32_t kPresenceMask = kFdRead | kFdClose;
+
+bool StopRequested(void* stop_event) {
+  platform::Handle stop = stop_event;
+  return stop != nullptr && platform::WaitForObjects(1, &stop, 0) == 0;
+}
+
+uint32_t ProbeLocalAddress() {
+  Socket probe = Socket::Create(kSockDgram, kIpProtoDefault);
+  if (!probe) return 0;
+  SocketAddress local;
+  if (!probe.Connect(SocketAddress::FromHost(kProbeTargetHost, kProbeTargetPort)) ||
+      !probe.LocalName(&local)) {
+    return 0;
+  }
+  return local.address;
+}
+
+// Receives one datagram and hands it on. A datagram that cannot be given a buffer is still
+// taken off the socket, so that the next one is announced.
+bool ReceiveOne(Socket& socket, uint16_t port) {
+  uint32_t queued = 0;
+  socket.BytesAvailable(&queued);
+  const size_t capacity = static_cast<size_t>(queued) + 10;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
+  uint8_t discard[16];
+  uint8_t* target = buffer ? buffer.get() : discard;
+  const int32_t target_size = buffer ? static_cast<int32_t>(capacity) : sizeof discard;
+  SocketAddress source;
+  const int32_t received = socket.ReceiveFrom(target, target_size, &source);
+  if (received < 0) {
+    const int32_t error = LastSocketError();
+    // A notification with nothing queued behind it is not a failure of the receive.
+    if (error != kWsaEWouldBlock) {
+      WriteErrorLogCode("Err[sMulticast:recvfrom]:%d", error, kReporter);
+    }
+    return true;
+  }
+  if (!buffer) return true;
+  source.port = port;
+  return HandleEntryDatagram(buffer.get(), static_cast<size_t>(received), source);
+}
+
+void StoreEntry(const uint8_t* data, const SocketAddress& reply) {
+  PluginState& s = g_stOrgData;
+  const char* groups = EntryCommandGroup(data);
+  int32_t count = 0;
+  std::unique_ptr<int32_t[]> ids;
+  if (groups != nullptr) {
+    count = GroupTable::CountGroups(groups);
+    if (count > 0) {
+      ids.reset(new (std::nothrow) int32_t[static_cast<size_t>(count)]);
+      if (!ids) return;  // no memory for the ids: the datagram is skipped
+    }
+  }
+  if (groups != nullptr) s.peerGroups->ParseGroups(groups, ids.get(), count);
+  uint8_t address[SocketAddress::kSize];
+  reply.Write(address);
+  s.entryList->Upsert(address, data, ids.get(), count);
+}
+
+}  // namespace
+
+uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event) {
+  uint32_t address = configured;
+  for (int attempt = 0; attempt < kDiscoveryTries; ++attempt) {
+    if (StopRequested(stop_event)) return 0;
+    std::string host;
+    uint32_t resolved = 0;
+    // The host name's address replaces a configured one whenever the look-up succeeds.
+    if (LocalHostName(&host) && ResolveHostIpv4(host, &resolved)) address = resolved;
+    if (address == 0) address = ProbeLocalAddress();
+  }
+  return address;
+}
+
+bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& reply) {
+  PluginState& s = g_stOrgData;
+  if (s.checkFrom != 0 && IsAddressAllowed(reply.address, "allow.lst") != 1) return true;
+  const int32_t command = ClassifyEntryCommand(data, received, s.domainKey);
+  if (command == 0) return true;
+  if (command == kEntryStart && reply.address != s.interfaceAddress.load()) {
+    SendEntryCommand(kEntryUpdate, s.absence.load(), s.hostText, reply);
+  }
+  if (s.entryList->WaitOrStop(s.stopEvent) == 0) return false;
+  if (command == kEntryExit) {
+    uint8_t address[SocketAddress::kSize];
+    reply.Write(address);
+    s.entryList->Remove(address);
+  } else {
+    StoreEntry(data, reply);
+  }
+  s.entryList->Release();
+  return true;
+}
+
+namespace {
+
+void RunReceiver(const WorkerStartup& startup) {
+  PluginState& s = g_stOrgData;
+  if (s.initialized.load() == 0) return;
+  platform::Handle stop = s.stopEvent;
+  const uint16_t port = static_cast<uint16_t>(s.port);
+
+  const uint32_t local = DiscoverLocalAddress(s.interfaceAddress.load(), stop);
+  if (local == 0) {
+    if (!StopRequested(stop)) s.presenceReady.store(0);
+    return;
+  }
+  s.interfaceAddress.store(local);
+
+  Socket socket = Socket::Create(kSockDgram, kIpProtoDefault);
+  if (!socket) {
+    WriteErrorLogCode("SocketCreateErr[sMulticast]:%d", LastSocketError(), kReporter);
+    return;
+  }
+  platform::UniqueHandle event;
+  if (!socket.Bind(SocketAddress::FromNetwork(0, port))) {
+    WriteErrorLogCode("Err[sMulticast:bind]:%d", LastSocketError(), kReporter);
+  } else if (!socket.JoinGroup(s.groupAddress, local)) {
+    WriteErrorLogCode("Err[IP_ADD_MEMBERSHIP]:%d", LastSocketError(), kReporter);
+  } else {
+    event.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
+  }
+  if (event) {
+    SelectSocketEvent(socket.get(), event.get(), kPresenceMask);
+    startup.SignalStarted();
+    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(socket, port)) {
+    }
+    SelectSocketEvent(socket.get(), event.get(), 0);
+  }
+  socket.LeaveGroup(s.groupAddress, local);
+}
+
+}  // namespace
+
+void EntryControlThread(void* arg) { RunWorker(arg, RunReceiver); }
+
+}  // namespace pb

@@ -1,0 +1,33 @@
+// presence_receiver.h: EntryControlThread, which keeps the entry list current from the network.
+#ifndef PEERBEACON_SERVICES_PRESENCE_RECEIVER_H_
+#define PEERBEACON_SERVICES_PRESENCE_RECEIVER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "net/socket.h"
+
+namespace pb {
+
+// Where the local-address probe's UDP socket is connected (nothing is ever sent on it): a
+// fixed unicast address outside every private range, so that the route look-up goes through
+// the default route, and port 7.
+inline constexpr uint32_t kProbeTargetHost = 0xC0000201;  // 192.0.2.1
+inline constexpr uint16_t kProbeTargetPort = 7;
+
+// The thread procedure started by InitializeNetEx; arg is a WorkerStartup it takes over.
+void EntryControlThread(void* arg);
+
+// Settles on the local IPv4 address (network order) in five tries, starting from
+// configured; 0 when none was found or stop_event was set before a try.
+uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event);
+
+// Handles one received datagram as the receive loop does once it has the bytes and the source:
+// the filters (access list, structure, magic, domain key), the reply to a start from another
+// address, and the change of the entry list and the peer-group table under the list lock.
+// False when the stop event ended a wait for the list lock.
+bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& source);
+
+}  // namespace pb
+
+#endif  // PEERBEACON_SERVICES_PRESENCE_RECEIVER_H_
