@@ -65,7 +65,8 @@ endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   if(NOT DEFINED HEADER)
-    message(FATAL_ERROR "usage: cmake -DHEADER=include/peerbeacon_exports.h -P ${CMAKE_CURRENT_LIST_FILE}")
+    message(FATAL_ERROR
+            "usage: cmake -DHEADER=include/peerbeacon_exports.h -P ${CMAKE_CURRENT_LIST_FILE}")
   endif()
   pb_read_export_names("${HEADER}" names)
   list(JOIN names "\n" lines)
