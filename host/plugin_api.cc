@@ -1,10 +1,24 @@
 // plugin_api.cc: binding the plug-in's exports by name.
 #include "host/plugin_api.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "host/plugin_module.h"
 
 namespace pbhost {
 namespace {
+
+// The modules' export lists were written from the build's text reading of the list
+// (cmake/ExportList.cmake); it must find the names the compiler finds, in the same order.
+constexpr std::string_view kNamesReadByBuild[] = {
+#include "export_names.inc"
+};
+static_assert(std::ranges::equal(kNamesReadByBuild, kExportNames,
+                                 [](std::string_view read, const char* compiled) {
+                                   return read == compiled;
+                                 }),
+              "cmake/ExportList.cmake reads other names than PB_EXPORT_LIST holds");
 
 template <typename Function>
 void Bind(const PluginModule& module, const char* name, Function* slot, PluginApi* api) {
@@ -20,28 +34,9 @@ void Bind(const PluginModule& module, const char* name, Function* slot, PluginAp
 
 PluginApi BindExports(const PluginModule& module) {
   PluginApi api;
-  Bind(module, "NetExSpecification", &api.NetExSpecification, &api);
-  Bind(module, "InitializeNetEx", &api.InitializeNetEx, &api);
-  Bind(module, "UnInitializeNetEx", &api.UnInitializeNetEx, &api);
-  Bind(module, "GetNxlStatus", &api.GetNxlStatus, &api);
-  Bind(module, "NetExConfigure", &api.NetExConfigure, &api);
-  Bind(module, "NetExAbout", &api.NetExAbout, &api);
-  Bind(module, "StartEntry", &api.StartEntry, &api);
-  Bind(module, "StartEntryEx", &api.StartEntryEx, &api);
-  Bind(module, "AbsenceEntry", &api.AbsenceEntry, &api);
-  Bind(module, "ExitEntry", &api.ExitEntry, &api);
-  Bind(module, "LockEntryList", &api.LockEntryList, &api);
-  Bind(module, "UnlockEntryList", &api.UnlockEntryList, &api);
-  Bind(module, "GetEntryCount", &api.GetEntryCount, &api);
-  Bind(module, "GetEntryData", &api.GetEntryData, &api);
-  Bind(module, "GetGroupCount", &api.GetGroupCount, &api);
-  Bind(module, "GetGroupData", &api.GetGroupData, &api);
-  Bind(module, "CompareEntryData", &api.CompareEntryData, &api);
-  Bind(module, "GetEntryInfo", &api.GetEntryInfo, &api);
-  Bind(module, "SendMemoData", &api.SendMemoData, &api);
-  Bind(module, "SendResultData", &api.SendResultData, &api);
-  Bind(module, "GetErrorMsg", &api.GetErrorMsg, &api);
-  Bind(module, "InputEntry", &api.InputEntry, &api);
+#define PB_BIND(type, name, parameters) Bind(module, #name, &api.name, &api);
+  PB_EXPORT_LIST(PB_BIND)
+#undef PB_BIND
   return api;
 }
 

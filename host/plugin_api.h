@@ -1,4 +1,4 @@
-// plugin_api.h: the plug-in's 22 exports as function pointers, bound by name at run time.
+// plugin_api.h: the plug-in's exports as function pointers, bound by name at run time.
 #ifndef PEERBEACON_HOST_PLUGIN_API_H_
 #define PEERBEACON_HOST_PLUGIN_API_H_
 
@@ -13,31 +13,13 @@ namespace pbhost {
 
 class PluginModule;
 
+#define PB_API_SLOT(type, name, parameters) decltype(&::name) name = nullptr;
+#define PB_API_NAME(type, name, parameters) #name,
+
 // The declarations in peerbeacon.h give each pointer its exact type and calling convention;
 // the host never links against the plug-in.
 struct PluginApi {
-  decltype(&::NetExSpecification) NetExSpecification = nullptr;
-  decltype(&::InitializeNetEx) InitializeNetEx = nullptr;
-  decltype(&::UnInitializeNetEx) UnInitializeNetEx = nullptr;
-  decltype(&::GetNxlStatus) GetNxlStatus = nullptr;
-  decltype(&::NetExConfigure) NetExConfigure = nullptr;
-  decltype(&::NetExAbout) NetExAbout = nullptr;
-  decltype(&::StartEntry) StartEntry = nullptr;
-  decltype(&::StartEntryEx) StartEntryEx = nullptr;
-  decltype(&::AbsenceEntry) AbsenceEntry = nullptr;
-  decltype(&::ExitEntry) ExitEntry = nullptr;
-  decltype(&::LockEntryList) LockEntryList = nullptr;
-  decltype(&::UnlockEntryList) UnlockEntryList = nullptr;
-  decltype(&::GetEntryCount) GetEntryCount = nullptr;
-  decltype(&::GetEntryData) GetEntryData = nullptr;
-  decltype(&::GetGroupCount) GetGroupCount = nullptr;
-  decltype(&::GetGroupData) GetGroupData = nullptr;
-  decltype(&::CompareEntryData) CompareEntryData = nullptr;
-  decltype(&::GetEntryInfo) GetEntryInfo = nullptr;
-  decltype(&::SendMemoData) SendMemoData = nullptr;
-  decltype(&::SendResultData) SendResultData = nullptr;
-  decltype(&::GetErrorMsg) GetErrorMsg = nullptr;
-  decltype(&::InputEntry) InputEntry = nullptr;
+  PB_EXPORT_LIST(PB_API_SLOT)
 
   // Names of the exports that the module did not provide.
   std::set<std::string, std::less<>> missing;
@@ -45,12 +27,11 @@ struct PluginApi {
   bool Has(std::string_view name) const { return !missing.contains(name); }
 };
 
-inline constexpr std::array<const char*, 22> kExportNames = {
-    "NetExSpecification", "InitializeNetEx",  "UnInitializeNetEx", "GetNxlStatus", "NetExConfigure",
-    "NetExAbout",         "StartEntry",       "StartEntryEx",      "AbsenceEntry", "ExitEntry",
-    "LockEntryList",      "UnlockEntryList",  "GetEntryCount",     "GetEntryData", "GetGroupCount",
-    "GetGroupData",       "CompareEntryData", "GetEntryInfo",      "SendMemoData", "SendResultData",
-    "GetErrorMsg",        "InputEntry"};
+// Every export of the list, in its order.
+inline constexpr std::array kExportNames{PB_EXPORT_LIST(PB_API_NAME)};
+
+#undef PB_API_NAME
+#undef PB_API_SLOT
 
 // Looks up every export of kExportNames by its undecorated name. Pointers of missing exports
 // stay null and their names land in api.missing.

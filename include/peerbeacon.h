@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "peerbeacon_exports.h"
+
 /* Exports and the memo callback use __stdcall on 32-bit Windows and the default C
    convention elsewhere. */
 #if defined(_WIN32)
@@ -119,42 +121,10 @@ static_assert(offsetof(GroupDataRecord, name_offset) == 16, "name offset at 16")
 static_assert(sizeof(GroupDataRecord) == PB_GROUP_FIXED_SIZE, "group fixed part");
 #endif
 
-/* Description and lifecycle. */
-PB_EXPORT int32_t PB_CALL NetExSpecification(void* record);
-PB_EXPORT int32_t PB_CALL InitializeNetEx(PB_HWND window, const char* text,
-                                          MemoReceiveCallback callback);
-PB_EXPORT int32_t PB_CALL UnInitializeNetEx(void);
-PB_EXPORT int32_t PB_CALL GetNxlStatus(void);
-PB_EXPORT int32_t PB_CALL NetExConfigure(PB_HWND window);
-PB_EXPORT int32_t PB_CALL NetExAbout(PB_HWND window);
-
-/* Presence. */
-PB_EXPORT int32_t PB_CALL StartEntry(void);
-PB_EXPORT int32_t PB_CALL StartEntryEx(int32_t absence);
-PB_EXPORT int32_t PB_CALL AbsenceEntry(int32_t absence);
-PB_EXPORT int32_t PB_CALL ExitEntry(void);
-
-/* Entry list, read between LockEntryList and UnlockEntryList. */
-PB_EXPORT int32_t PB_CALL LockEntryList(void);
-PB_EXPORT int32_t PB_CALL UnlockEntryList(void);
-PB_EXPORT int32_t PB_CALL GetEntryCount(void);
-PB_EXPORT int32_t PB_CALL GetEntryData(int32_t index, void* record, int32_t size);
-PB_EXPORT int32_t PB_CALL GetGroupCount(void);
-PB_EXPORT int32_t PB_CALL GetGroupData(int32_t index, void* record, int32_t size);
-PB_EXPORT int32_t PB_CALL CompareEntryData(const void* a, int32_t a_size, const void* b,
-                                           int32_t b_size);
-PB_EXPORT int32_t PB_CALL GetEntryInfo(char* text, int32_t length, const void* record,
-                                       int32_t record_size);
-
-/* Memos. */
-PB_EXPORT int32_t PB_CALL SendMemoData(const void* record, const void* data, int32_t size,
-                                       PB_HANDLE cancel);
-PB_EXPORT int32_t PB_CALL SendResultData(const void* record, const void* data, int32_t size,
-                                         PB_HANDLE cancel);
-PB_EXPORT int32_t PB_CALL GetErrorMsg(int32_t code, char* buffer, int32_t max);
-
-/* Direct input. */
-PB_EXPORT int32_t PB_CALL InputEntry(PB_HWND window, PB_HGLOBAL* handle_out);
+/* The exported functions, declared from their list in peerbeacon_exports.h. */
+#define PB_DECLARE_EXPORT(type, name, parameters) PB_EXPORT type PB_CALL name parameters;
+PB_EXPORT_LIST(PB_DECLARE_EXPORT)
+#undef PB_DECLARE_EXPORT
 
 #ifdef __cplusplus
 }
