@@ -16,6 +16,9 @@
 //   PEER index=<i> addr=<a.b.c.d> port=<p> status=<s> name="<display name>" groups=<id,id>
 //   GROUPS count=<n>                                             groups, followed by n GROUP lines
 //   GROUP index=<i> parent=<i|-1> name="<name>" path="<A>B>"
+//   RECORDS peers=<n> groups=<m>                                 records, followed by n ENTRYRECORD
+//   ENTRYRECORD index=<i> size=<bytes> bytes=<hex>               and m GROUPRECORD lines: each
+//   GROUPRECORD index=<i> size=<bytes> bytes=<hex>               record as the plug-in filled it
 //   BAD reason="<why>"                                           a record that could not be read
 //   INFO index=<i> text="<GetEntryInfo text>"                    info
 //   WAITED peers=<n> ms=<elapsed>                                wait-peers
@@ -115,6 +118,14 @@ const std::vector<Command>& Commands() {
        0,
        0,
        RunGroups},
+      {"records",
+       "",
+       "show every entry and group record as bytes (hex)",
+       {"LockEntryList", "UnlockEntryList", "GetEntryCount", "GetEntryData", "GetGroupCount",
+        "GetGroupData"},
+       0,
+       0,
+       RunRecords},
       {"info",
        "INDEX",
        "show user and machine of a listed peer",

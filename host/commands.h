@@ -9,6 +9,7 @@ namespace pbhost {
 // Entry list (list_commands.cc).
 CommandResult RunPeers(Session& session, const CommandArgs& args);
 CommandResult RunGroups(Session& session, const CommandArgs& args);
+CommandResult RunRecords(Session& session, const CommandArgs& args);
 CommandResult RunInfo(Session& session, const CommandArgs& args);
 CommandResult RunWaitPeers(Session& session, const CommandArgs& args);
 

@@ -76,12 +76,14 @@ bool FetchPeer(const PluginApi& api, int32_t index, ListedPeer* peer, std::strin
   return true;
 }
 
-bool FetchGroup(const PluginApi& api, int32_t index, GroupRecord* group, std::string* error) {
+bool FetchGroup(const PluginApi& api, int32_t index, GroupRecord* group, std::string* error,
+                std::vector<uint8_t>* raw_out) {
   std::vector<uint8_t> raw;
   if (!FetchRaw([&](int32_t i, void* b, int32_t n) { return api.GetGroupData(i, b, n); },
                 "GetGroupData", index, PB_GROUP_FIXED_SIZE, &raw, error)) {
     return false;
   }
+  if (raw_out != nullptr) *raw_out = raw;
   std::string why;
   auto record = DecodeGroupRecord(raw, &why);
   if (!record) {

@@ -45,9 +45,11 @@ inline constexpr int32_t kMaxListCount = 100000;
 
 // Fetch one record while the lock is held: asks for the size, fills a buffer of exactly that
 // size and decodes it. Fails when the plug-in reports a bad index, changes its mind about the
-// size, writes beyond the buffer or hands back a malformed record.
+// size, writes beyond the buffer or hands back a malformed record. The bytes as filled
+// (peer->raw, or *raw when given) are kept also when only the decoding failed.
 bool FetchPeer(const PluginApi& api, int32_t index, ListedPeer* peer, std::string* error);
-bool FetchGroup(const PluginApi& api, int32_t index, GroupRecord* group, std::string* error);
+bool FetchGroup(const PluginApi& api, int32_t index, GroupRecord* group, std::string* error,
+                std::vector<uint8_t>* raw = nullptr);
 
 // Every group of the combined group space, while the lock is held. Groups that cannot be read
 // are kept as nameless entries at their index (so that later indexes stay right) and their

@@ -148,6 +148,43 @@ TEST_F(HostCommandsTest, GroupsCarryTheirPaths) {
       << out;
 }
 
+TEST_F(HostCommandsTest, RecordsShowTheBytesAsFilledEvenWhenMalformed) {
+  bool ok = false;
+  std::string out = Run("records\n", &ok);
+  EXPECT_TRUE(ok) << out;
+  // Fields in order: size, version, kind, status, group count and offset, name offset, the
+  // socket address, the name field (its unwritten tail keeps the host's fill byte), the ids.
+  EXPECT_EQ(out.substr(0, out.find("ENTRYRECORD index=1")),
+            "RECORDS peers=2 groups=2\n"
+            "ENTRYRECORD index=0 size=70 bytes="
+            "46000000"
+            "00010000"
+            "02000000"
+            "01000000"
+            "01000000"
+            "42000000"
+            "2c000000"
+            "02001bd9c612000b0000000000000000"
+            "616e6e20283139382e31382e302e31312900"
+            "a5a5a5a5"
+            "01000000\n");
+  EXPECT_NE(out.find("GROUPRECORD index=1 size=25 bytes="
+                     "19000000"
+                     "00010000"
+                     "00000000"
+                     "00000000"
+                     "14000000"
+                     "4561737400\nOK\n"),
+            std::string::npos)
+      << out;
+  g_fault = Fault::kNameOutside;
+  out = Run("records\n", &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(out.find("ENTRYRECORD index=1 size=66 bytes=42000000"), std::string::npos) << out;
+  EXPECT_NE(out.find("BAD reason="), std::string::npos) << out;
+  EXPECT_EQ(g_locks, 0);
+}
+
 TEST_F(HostCommandsTest, MisbehavingPluginIsReportedNotTrusted) {
   const Fault faults[] = {Fault::kOverrun, Fault::kSizeChanges, Fault::kSizeFieldDiffers,
                           Fault::kNameOutside};

@@ -55,6 +55,31 @@ bool IsRoot(const std::vector<GroupRecord>& groups, size_t index) {
          static_cast<size_t>(parent) == index;
 }
 
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
+// One record's bytes as the plug-in filled them, when it filled any, and why it could not be
+// read, when it could not.
+void PrintRecord(Session& session, bool entry, int32_t index, const std::vector<uint8_t>& raw,
+                 const std::string& error) {
+  if (!raw.empty()) {
+    session.out.Machine(std::string(entry ? "ENTRY" : "GROUP") +
+                        "RECORD index=" + std::to_string(index) +
+                        " size=" + std::to_string(raw.size()) + " bytes=" + Hex(raw));
+    session.out.Human(std::string(entry ? "  entry [" : "  group [") + std::to_string(index) +
+                      "] " + std::to_string(raw.size()) + " bytes: " + Hex(raw));
+  }
+  if (!error.empty()) session.out.Machine("BAD reason=\"" + EscapeMachine(error) + "\"");
+}
+
 int32_t CountPeers(const PluginApi& api, bool* locked) {
   EntryListLock lock(api);
   *locked = lock.locked();
@@ -129,6 +154,54 @@ CommandResult RunGroups(Session& session, const CommandArgs& /*args*/) {
     }
     return Failed(std::to_string(errors.size()) + " group(s) could not be read: " + errors[0]);
   }
+  return Ok();
+}
+
+CommandResult RunRecords(Session& session, const CommandArgs& /*args*/) {
+  const PluginApi& api = session.api;
+  struct Dump {
+    std::vector<uint8_t> raw;
+    std::string error;
+  };
+  std::vector<Dump> entries, groups;
+  {
+    // One lock for both lists: node-list group ids in the entry records name the groups of
+    // this lock period only.
+    EntryListLock lock(api);
+    if (!lock.locked()) return LockFailed();
+    const int32_t peer_count = api.GetEntryCount();
+    const int32_t group_count = api.GetGroupCount();
+    if (peer_count < 0 || peer_count > kMaxListCount || group_count < 0 ||
+        group_count > kMaxListCount) {
+      return Failed("the plug-in counts " + std::to_string(peer_count) + " peers and " +
+                    std::to_string(group_count) + " groups");
+    }
+    for (int32_t i = 0; i < peer_count; ++i) {
+      ListedPeer peer;
+      Dump& dump = entries.emplace_back();
+      FetchPeer(api, i, &peer, &dump.error);
+      dump.raw = std::move(peer.raw);
+    }
+    for (int32_t i = 0; i < group_count; ++i) {
+      GroupRecord group;
+      Dump& dump = groups.emplace_back();
+      FetchGroup(api, i, &group, &dump.error, &dump.raw);
+    }
+  }
+  session.out.Machine("RECORDS peers=" + std::to_string(entries.size()) +
+                      " groups=" + std::to_string(groups.size()));
+  session.out.Human(std::to_string(entries.size()) + " entry and " + std::to_string(groups.size()) +
+                    " group records");
+  int bad = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    PrintRecord(session, true, static_cast<int32_t>(i), entries[i].raw, entries[i].error);
+    bad += entries[i].error.empty() ? 0 : 1;
+  }
+  for (size_t i = 0; i < groups.size(); ++i) {
+    PrintRecord(session, false, static_cast<int32_t>(i), groups[i].raw, groups[i].error);
+    bad += groups[i].error.empty() ? 0 : 1;
+  }
+  if (bad > 0) return Failed(std::to_string(bad) + " record(s) could not be read");
   return Ok();
 }
 
