@@ -123,7 +123,9 @@ char PathSeparator();
 // The module that holds this code (the plug-in, or a test program linked with it): on Windows
 // its instance handle, for resources and window classes; null on Linux, which needs none.
 void* ModuleInstance();
-// The plug-in module's own full path; empty when it cannot be had or is too long.
+// The plug-in module's own full path, absolute, as it was when the module was loaded (a later
+// change of the current directory does not move it); empty when it cannot be had or is too
+// long.
 std::string ModulePath();
 // The host executable's full path; empty when it cannot be had.
 std::string ExecutablePath();

@@ -110,18 +110,41 @@ char PathSeparator() { return '/'; }
 
 void* ModuleInstance() { return nullptr; }
 
-std::string ModulePath() {
+namespace {
+
+// The module's path as the loader knows it (relative when the host loaded it by a relative
+// path), made absolute against the directory current at that moment.
+std::string ResolveModulePath() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {
+  if (dladdr(reinterpret_cast<void*>(&ResolveModulePath), &info) == 0 ||
+      info.dli_fname == nullptr) {
     return std::string();
   }
   std::string path = info.dli_fname;
   if (!path.empty() && path[0] != '/') {
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) path = resolved;
+    char cwd[PATH_MAX];
+    if (realpath(path.c_str(), resolved) != nullptr) {
+      path = resolved;
+    } else if (getcwd(cwd, sizeof cwd) != nullptr) {
+      path = JoinPath(cwd, path);
+    }
   }
   return path.size() < kMaxPath ? path : std::string();
 }
+
+const std::string& LoadedModulePath() {
+  static const std::string* const path = new std::string(ResolveModulePath());
+  return *path;
+}
+
+// Resolved while the module is being loaded: a host may change its current directory later,
+// and a relative path would then name another folder.
+[[maybe_unused]] const bool g_module_path_resolved = !LoadedModulePath().empty();
+
+}  // namespace
+
+std::string ModulePath() { return LoadedModulePath(); }
 
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
