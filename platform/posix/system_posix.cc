@@ -112,13 +112,21 @@ void* ModuleInstance() { return nullptr; }
 
 namespace {
 
+// A path in storage that needs no destructor: threads may still ask for it while the process
+// ends, and a module that is unloaded leaves nothing behind.
+struct PathText {
+  char text[kMaxPath] = {};
+};
+
 // The module's path as the loader knows it (relative when the host loaded it by a relative
-// path), made absolute against the directory current at that moment.
-std::string ResolveModulePath() {
+// path), made absolute against the directory current at that moment; empty when it cannot be
+// had or is too long.
+PathText ResolveModulePath() {
+  PathText result;
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&ResolveModulePath), &info) == 0 ||
       info.dli_fname == nullptr) {
-    return std::string();
+    return result;
   }
   std::string path = info.dli_fname;
   if (!path.empty() && path[0] != '/') {
@@ -130,17 +138,18 @@ std::string ResolveModulePath() {
       path = JoinPath(cwd, path);
     }
   }
-  return path.size() < kMaxPath ? path : std::string();
+  if (path.size() < kMaxPath) memcpy(result.text, path.c_str(), path.size() + 1);
+  return result;
 }
 
-const std::string& LoadedModulePath() {
-  static const std::string* const path = new std::string(ResolveModulePath());
-  return *path;
+const char* LoadedModulePath() {
+  static const PathText path = ResolveModulePath();
+  return path.text;
 }
 
 // Resolved while the module is being loaded: a host may change its current directory later,
 // and a relative path would then name another folder.
-[[maybe_unused]] const bool g_module_path_resolved = !LoadedModulePath().empty();
+[[maybe_unused]] const bool g_module_path_resolved = LoadedModulePath()[0] != '\0';
 
 }  // namespace
 
