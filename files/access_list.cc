@@ -103,9 +103,10 @@ int32_t IsAddressAllowed(uint32_t address_network_order, const char* file_name) 
   try {
     const std::string path = AccessListPath(platform::ModulePath(), file_name);
     if (path.empty()) return 0;
-    platform::ReadOnlyFileMap map;
-    if (!map.Open(path)) return 0;
-    return AccessListAdmits(map.data(), map.size(), address_network_order);
+    // Read as a whole: the administrator may rewrite the file in place while it is checked.
+    platform::ReadOnlyFileView file;
+    if (!file.Open(path)) return 0;
+    return AccessListAdmits(file.data(), file.size(), address_network_order);
   } catch (...) {
     return 0;
   }

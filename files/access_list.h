@@ -13,8 +13,9 @@ inline constexpr char kAccessListFileName[] = "allow.lst";
 
 // 1 when some token of the file file_name in the plug-in module's directory admits the IPv4
 // address (network order), else 0. The file is read afresh on every call; every failure (no
-// module directory, a path of more than 259 characters, a missing, empty or unmappable file)
-// answers 0. Nothing is logged and nothing is allocated beyond the path.
+// module directory, a path of more than 259 characters, a missing, empty or unreadable file)
+// answers 0. Nothing is logged. A file that is rewritten while it is checked is answered from
+// what the read found: the old text, the new one or as much of it as was written by then.
 int32_t IsAddressAllowed(uint32_t address_network_order, const char* file_name);
 
 // The scanner behind IsAddressAllowed, on a byte buffer: 1 when a token of text[0..size)

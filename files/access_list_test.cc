@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -144,6 +147,45 @@ TEST_F(AccessListFile, ReadAfreshOnEveryCall) {
   EXPECT_EQ(IsAddressAllowed(Ip("10.0.0.5"), kAccessListFileName), 0);
   EXPECT_EQ(IsAddressAllowed(Ip("10.0.0.6"), kAccessListFileName), 1);
   EXPECT_EQ(IsAddressAllowed(Ip("10.0.0.6"), "other.lst"), 0);
+}
+
+// An administrator rewrites the file in place (truncated, then written piece by piece) while
+// peers are checked. No check may fault on bytes that were cut away under it, and once the
+// writer is done the check answers for the text it left.
+TEST_F(AccessListFile, RewrittenInPlaceWhileChecked) {
+  // A long comment spreads the file over many pages, so that a rewrite shrinks it under a scan.
+  const std::string padding = "#" + std::string(256 * 1024, 'x') + "\n";
+  const std::string texts[2] = {padding + "10.0.0.5\n", padding + "10.0.0.6\n"};
+  constexpr int kRewrites = 101;  // odd: the last one writes texts[0]
+  Write(texts[1]);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < kRewrites; ++i) {
+      const std::string& text = texts[i % 2 == 0 ? 0 : 1];
+      // On Windows the open fails while a check holds the file; that round is skipped, except
+      // the last, which the final answer depends on.
+      std::ofstream out;
+      do {
+        out.open(path_, std::ios::binary | std::ios::trunc);
+      } while (!out.is_open() && i == kRewrites - 1);
+      for (size_t at = 0; out.is_open() && at < text.size(); at += 4096) {
+        out.write(text.data() + at,
+                  static_cast<std::streamsize>(std::min<size_t>(4096, text.size() - at)));
+        out.flush();
+      }
+    }
+    done.store(true);
+  });
+  int checks = 0, other_answers = 0;
+  while (!done.load() || checks == 0) {
+    const int32_t answer = IsAddressAllowed(Ip("10.0.0.5"), kAccessListFileName);
+    if (answer != 0 && answer != 1) ++other_answers;
+    ++checks;
+  }
+  writer.join();
+  EXPECT_EQ(other_answers, 0);
+  EXPECT_EQ(IsAddressAllowed(Ip("10.0.0.5"), kAccessListFileName), 1);
+  EXPECT_EQ(IsAddressAllowed(Ip("10.0.0.6"), kAccessListFileName), 0);
 }
 
 }  // namespace

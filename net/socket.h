@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pb {
 
@@ -170,10 +171,11 @@ class Socket {
 
 // gethostname with a buffer of 1024 bytes; false on failure.
 bool LocalHostName(std::string* name);
-// The first IPv4 address (network order) that the name resolves to; false when it resolves to
-// none. On Linux loopback results are skipped, since the host name commonly maps to 127.0.x.x
-// there, which would keep presence traffic on the loopback interface.
-bool ResolveHostIpv4(const std::string& name, uint32_t* address);
+// The IPv4 addresses (network order) that the name resolves to, in the look-up's order; false
+// (and *addresses empty) when it resolves to none. On Linux loopback results are skipped, since
+// the host name commonly maps to 127.0.x.x there, which would keep presence traffic on the
+// loopback interface.
+bool ResolveHostIpv4(const std::string& name, std::vector<uint32_t>* addresses);
 
 }  // namespace pb
 

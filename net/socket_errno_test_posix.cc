@@ -21,6 +21,7 @@ TEST(WinsockErrorFromErrnoTest, MapsEachErrnoOnce) {
       {ENOTCONN, 10057},      {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
       {EINVAL, 10022},        {EACCES, 10013},       {EINTR, 10004},        {ENOBUFS, 10055},
       {EISCONN, 10056},       {ECONNABORTED, 10053}, {EMFILE, 10024},       {EFAULT, 10014},
+      {ENODEV, 10049},        {ENETDOWN, 10050},     {ENONET, 10050},       {EHOSTDOWN, 10064},
   };
   for (const auto& entry : kTable) {
     EXPECT_EQ(WinsockErrorFromErrno(entry.errno_value, false), entry.winsock)
@@ -35,9 +36,9 @@ TEST(WinsockErrorFromErrnoTest, MapsEachErrnoOnce) {
 }
 
 TEST(ResolveHostIpv4Test, SkipsLoopbackResults) {
-  uint32_t address = 0x12345678;
-  EXPECT_FALSE(ResolveHostIpv4("127.0.0.1", &address));
-  EXPECT_EQ(address, 0x12345678u);
+  std::vector<uint32_t> addresses{0x12345678};
+  EXPECT_FALSE(ResolveHostIpv4("127.0.0.1", &addresses));
+  EXPECT_TRUE(addresses.empty());
   EXPECT_EQ(LastSocketError(), kWsaHostNotFound);
 }
 

@@ -64,12 +64,15 @@ bool MembershipOption(int fd, int option, uint32_t group, uint32_t interface_add
 //   EWOULDBLOCK/EAGAIN 10035 (also EINPROGRESS from a non-blocking connect), EINPROGRESS
 //   elsewhere 10036, EALREADY 10037, EBADF/ENOTSOCK 10038, EDESTADDRREQ 10039, EMSGSIZE 10040,
 //   EPROTOTYPE 10041, ENOPROTOOPT 10042, EPROTONOSUPPORT 10043, EOPNOTSUPP 10045,
-//   EAFNOSUPPORT 10047, EADDRINUSE 10048, EADDRNOTAVAIL 10049, ENETDOWN 10050, ENETUNREACH
-//   10051, ENETRESET 10052, ECONNABORTED 10053, ECONNRESET and EPIPE 10054, ENOBUFS and ENOMEM
-//   10055, EISCONN 10056, ENOTCONN 10057, ESHUTDOWN 10058, ETIMEDOUT 10060, ECONNREFUSED
-//   10061, EHOSTDOWN 10064, EHOSTUNREACH 10065, EINTR 10004, EACCES and EPERM 10013, EFAULT
-//   10014, EINVAL 10022, EMFILE and ENFILE 10024; anything else WSASYSCALLFAILURE (10107).
+//   EAFNOSUPPORT 10047, EADDRINUSE 10048, EADDRNOTAVAIL and ENODEV 10049, ENETDOWN and ENONET
+//   10050, ENETUNREACH 10051, ENETRESET 10052, ECONNABORTED 10053, ECONNRESET and EPIPE 10054,
+//   ENOBUFS and ENOMEM 10055, EISCONN 10056, ENOTCONN 10057, ESHUTDOWN 10058, ETIMEDOUT 10060,
+//   ECONNREFUSED 10061, EHOSTDOWN 10064, EHOSTUNREACH 10065, EINTR 10004, EACCES and EPERM
+//   10013, EFAULT 10014, EINVAL 10022, EMFILE and ENFILE 10024; anything else
+//   WSASYSCALLFAILURE (10107).
 // EPIPE is a send on a connection the peer has reset, which Winsock reports as WSAECONNRESET.
+// ENODEV is Linux's answer to a multicast option or route naming an interface (address) the
+// machine does not have, which Winsock reports as WSAEADDRNOTAVAIL.
 int32_t WinsockErrorFromErrno(int errno_value, bool connecting) {
   if (errno_value == EAGAIN || errno_value == EWOULDBLOCK) return kWsaEWouldBlock;
   switch (errno_value) {
@@ -97,8 +100,10 @@ int32_t WinsockErrorFromErrno(int errno_value, bool connecting) {
     case EADDRINUSE:
       return kWsaEAddrInUse;
     case EADDRNOTAVAIL:
+    case ENODEV:
       return kWsaEAddrNotAvail;
     case ENETDOWN:
+    case ENONET:
       return kWsaENetDown;
     case ENETUNREACH:
       return kWsaENetUnreach;
@@ -363,27 +368,27 @@ bool LocalHostName(std::string* name) {
   return true;
 }
 
-bool ResolveHostIpv4(const std::string& name, uint32_t* address) {
+bool ResolveHostIpv4(const std::string& name, std::vector<uint32_t>* addresses) {
+  addresses->clear();
   addrinfo hints{};
   hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;  // one result per address, not one per socket type
   addrinfo* result = nullptr;
   if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
     t_last_error = kWsaHostNotFound;
     return false;
   }
-  bool found = false;
-  for (const addrinfo* ai = result; ai != nullptr && !found; ai = ai->ai_next) {
+  for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_family != AF_INET || ai->ai_addrlen < sizeof(sockaddr_in)) continue;
     sockaddr_in in{};
     std::memcpy(&in, ai->ai_addr, sizeof in);
     // 127.0.0.0/8 (first byte 127 in network order).
     if ((ntohl(in.sin_addr.s_addr) >> 24) == 127) continue;
-    if (address != nullptr) *address = in.sin_addr.s_addr;
-    found = true;
+    addresses->push_back(in.sin_addr.s_addr);
   }
   freeaddrinfo(result);
-  if (!found) t_last_error = kWsaHostNotFound;
-  return found;
+  if (addresses->empty()) t_last_error = kWsaHostNotFound;
+  return !addresses->empty();
 }
 
 }  // namespace pb

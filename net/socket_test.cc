@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace pb {
 namespace {
@@ -186,9 +187,10 @@ TEST(SocketTest, HostNameAndNumericLookup) {
   std::string name;
   ASSERT_TRUE(LocalHostName(&name));
   EXPECT_FALSE(name.empty());
-  uint32_t address = 0;
-  ASSERT_TRUE(ResolveHostIpv4("198.18.200.1", &address));
-  EXPECT_EQ(NetworkToHost32(address), 0xC612C801u);
+  std::vector<uint32_t> addresses;
+  ASSERT_TRUE(ResolveHostIpv4("198.18.200.1", &addresses));
+  ASSERT_EQ(addresses.size(), 1u);
+  EXPECT_EQ(NetworkToHost32(addresses[0]), 0xC612C801u);
 }
 
 }  // namespace

@@ -170,7 +170,8 @@ bool LocalHostName(std::string* name) {
   return true;
 }
 
-bool ResolveHostIpv4(const std::string& name, uint32_t* address) {
+bool ResolveHostIpv4(const std::string& name, std::vector<uint32_t>* addresses) {
+  addresses->clear();
   // gethostbyname's result lives in Winsock's per-thread storage and is copied out at once.
   const hostent* host = gethostbyname(name.c_str());
   if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
@@ -178,9 +179,11 @@ bool ResolveHostIpv4(const std::string& name, uint32_t* address) {
     if (host != nullptr) WSASetLastError(WSAHOST_NOT_FOUND);
     return false;
   }
-  uint32_t first = 0;
-  std::memcpy(&first, host->h_addr_list[0], sizeof first);
-  if (address != nullptr) *address = first;
+  for (char** entry = host->h_addr_list; *entry != nullptr; ++entry) {
+    uint32_t address = 0;
+    std::memcpy(&address, *entry, sizeof address);
+    addresses->push_back(address);
+  }
   return true;
 }
 

@@ -123,7 +123,9 @@ char PathSeparator();
 // The module that holds this code (the plug-in, or a test program linked with it): on Windows
 // its instance handle, for resources and window classes; null on Linux, which needs none.
 void* ModuleInstance();
-// The plug-in module's own full path; empty when it cannot be had or is too long.
+// The plug-in module's own full path, absolute, as it was when the module was loaded (a later
+// change of the current directory does not move it); empty when it cannot be had or is too
+// long.
 std::string ModulePath();
 // The host executable's full path; empty when it cannot be had.
 std::string ExecutablePath();
@@ -159,22 +161,28 @@ bool GetFileIdentity(const std::string& path, FileIdentity* identity);
 // reading, written through, and closed again. False on any failure.
 bool AppendToFile(const std::string& path, const std::string& text);
 
-// A read-only mapping of a whole existing file. An empty file cannot be mapped.
-class ReadOnlyFileMap {
+// The bytes of a whole existing, non-empty file, read-only, for files that others may rewrite
+// while they are read. Windows maps the file: the view shares it for reading only and Windows
+// refuses to truncate a mapped file, so the bytes stay valid. Linux reads a private copy with
+// read(): nothing there stops another program from truncating a file, and any access to a
+// mapping beyond the file's new end would fault. A read that overlapped a change of the file
+// is read again, a few times at most.
+class ReadOnlyFileView {
  public:
-  ReadOnlyFileMap() = default;
-  ~ReadOnlyFileMap();
-  ReadOnlyFileMap(const ReadOnlyFileMap&) = delete;
-  ReadOnlyFileMap& operator=(const ReadOnlyFileMap&) = delete;
+  ReadOnlyFileView() = default;
+  ~ReadOnlyFileView();
+  ReadOnlyFileView(const ReadOnlyFileView&) = delete;
+  ReadOnlyFileView& operator=(const ReadOnlyFileView&) = delete;
+  // False (and no bytes) when the file is missing, unreadable, not a regular file or empty.
   bool Open(const std::string& path);
   const unsigned char* data() const { return data_; }
   size_t size() const { return size_; }
 
  private:
   void Close();
-  const unsigned char* data_ = nullptr;
+  const unsigned char* data_ = nullptr;  // Linux: a malloc'ed copy
   size_t size_ = 0;
-  intptr_t file_ = -1;
+  [[maybe_unused]] intptr_t file_ = -1;    // the Windows build's file handle
   [[maybe_unused]] intptr_t mapping_ = 0;  // the Windows build's mapping object
 };
 

@@ -57,13 +57,13 @@ TEST(FileTest, AppendToFileCreatesThenAppends) {
   EXPECT_FALSE(AppendToFile(dir.File("missing") + PathSeparator() + "a.err", "x"));
 }
 
-TEST(FileTest, ReadOnlyFileMapMapsWholeFilesButNotEmptyOnes) {
+TEST(FileTest, ReadOnlyFileViewHoldsWholeFilesButNotEmptyOnes) {
   TempDir dir;
   const std::string bytes("\x00\x01node list\r\n\xff", 14);
   WriteBytes(dir.File("full"), bytes);
   WriteBytes(dir.File("empty"), "");
 
-  ReadOnlyFileMap map;
+  ReadOnlyFileView map;
   ASSERT_TRUE(map.Open(dir.File("full")));
   ASSERT_EQ(map.size(), bytes.size());
   EXPECT_EQ(std::memcmp(map.data(), bytes.data(), bytes.size()), 0);

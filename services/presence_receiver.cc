@@ -38,6 +38,15 @@ uint32_t ProbeLocalAddress() {
   return local.address;
 }
 
+// Whether the address is one of this machine's own: a UDP socket can be bound to it. A stale
+// hosts line or DNS record can name an address the machine no longer has, and the presence
+// sender bound to it would fail every send.
+bool CanBindLocally(uint32_t address) {
+  if (address == 0) return false;
+  Socket test = Socket::Create(kSockDgram, kIpProtoDefault);
+  return test && test.Bind(SocketAddress::FromNetwork(address, 0));
+}
+
 // Receives one datagram and hands it on. A datagram that cannot be given a buffer is still
 // taken off the socket, so that the next one is announced.
 bool ReceiveOne(Socket& socket, uint16_t port) {
@@ -83,15 +92,27 @@ void StoreEntry(const uint8_t* data, const SocketAddress& reply) {
 
 }  // namespace
 
+uint32_t ChooseLocalAddress(const std::vector<uint32_t>& host_addresses, uint32_t current) {
+  uint32_t address = current;
+  for (const uint32_t candidate : host_addresses) {
+    if (CanBindLocally(candidate)) {
+      address = candidate;
+      break;
+    }
+  }
+  if (address == 0) address = ProbeLocalAddress();
+  return address;
+}
+
 uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event) {
   uint32_t address = configured;
   for (int attempt = 0; attempt < kDiscoveryTries; ++attempt) {
     if (StopRequested(stop_event)) return 0;
     std::string host;
-    uint32_t resolved = 0;
-    // The host name's address replaces a configured one whenever the look-up succeeds.
-    if (LocalHostName(&host) && ResolveHostIpv4(host, &resolved)) address = resolved;
-    if (address == 0) address = ProbeLocalAddress();
+    std::vector<uint32_t> resolved;
+    // A host-name address of this machine replaces a configured one in every try.
+    if (!LocalHostName(&host) || !ResolveHostIpv4(host, &resolved)) resolved.clear();
+    address = ChooseLocalAddress(resolved, address);
   }
   return address;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "net/socket.h"
 
@@ -17,6 +18,13 @@ inline constexpr uint16_t kProbeTargetPort = 7;
 
 // The thread procedure started by InitializeNetEx; arg is a WorkerStartup it takes over.
 void EntryControlThread(void* arg);
+
+// One try of the discovery after the host name's look-up: the address (network order) that
+// replaces current, the configured address or what an earlier try found. The first of
+// host_addresses (the look-up's result, in its order) that this machine can bind; when none
+// can be bound, current stays, and a current of 0 is replaced by the address that the route
+// probe finds (0 when it finds none).
+uint32_t ChooseLocalAddress(const std::vector<uint32_t>& host_addresses, uint32_t current);
 
 // Settles on the local IPv4 address (network order) in five tries, starting from
 // configured; 0 when none was found or stop_event was set before a try.

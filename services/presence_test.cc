@@ -235,5 +235,18 @@ TEST(DiscoveryTest, AStopBeforeATryEndsTheDiscovery) {
   EXPECT_NE(DiscoverLocalAddress(0, stop.get()), 0u);
 }
 
+// A stale hosts line or DNS record can name an address this machine does not have; presence
+// sent from it would never leave. Such an address is passed over as if the name had none.
+TEST(DiscoveryTest, TakesOnlyHostAddressesThisMachineHas) {
+  const uint32_t foreign = platform::ParseDottedAddress("198.51.100.7");
+  const uint32_t configured = platform::ParseDottedAddress("10.1.2.3");
+  const uint32_t probed = ChooseLocalAddress({}, 0);
+  ASSERT_NE(probed, 0u);
+  EXPECT_EQ(ChooseLocalAddress({foreign}, 0), probed);
+  EXPECT_EQ(ChooseLocalAddress({foreign}, configured), configured);
+  EXPECT_EQ(ChooseLocalAddress({foreign, probed}, configured), probed);
+  EXPECT_EQ(ChooseLocalAddress({probed}, configured), probed);
+}
+
 }  // namespace
 }  // namespace pb

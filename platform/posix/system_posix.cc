@@ -1,11 +1,11 @@
 // system_posix.cc: identity, paths, file search, file access and host memory for the Linux build.
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,24 +74,86 @@ std::vector<std::string> StandardSearchDirectories() {
   return dirs;
 }
 
+// Whether two stats of one file show the same contents: same size, last write and change.
+bool SameContentStamp(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Reads fd from its start to its end as it is now (it may have shrunk or grown since size_hint
+// was taken) into the malloc'ed block *bytes of *capacity bytes, which grows as needed. The
+// byte count, or -1 on failure.
+ssize_t ReadFromStart(int fd, size_t size_hint, unsigned char** bytes, size_t* capacity) {
+  if (lseek(fd, 0, SEEK_SET) != 0) return -1;
+  size_t size = 0;
+  for (;;) {
+    if (size == *capacity) {
+      // One byte beyond the expected size, so that the end is seen without growing.
+      const size_t wanted = size < size_hint ? size_hint + 1 : 2 * size + 4096;
+      void* grown = realloc(*bytes, wanted);
+      if (grown == nullptr) return -1;
+      *bytes = static_cast<unsigned char*>(grown);
+      *capacity = wanted;
+    }
+    const ssize_t n = read(fd, *bytes + size, *capacity - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) return static_cast<ssize_t>(size);
+    size += static_cast<size_t>(n);
+  }
+}
+
 }  // namespace
 
 char PathSeparator() { return '/'; }
 
 void* ModuleInstance() { return nullptr; }
 
-std::string ModulePath() {
+namespace {
+
+// A path in storage that needs no destructor: threads may still ask for it while the process
+// ends, and a module that is unloaded leaves nothing behind.
+struct PathText {
+  char text[kMaxPath] = {};
+};
+
+// The module's path as the loader knows it (relative when the host loaded it by a relative
+// path), made absolute against the directory current at that moment; empty when it cannot be
+// had or is too long.
+PathText ResolveModulePath() {
+  PathText result;
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) {
-    return std::string();
+  if (dladdr(reinterpret_cast<void*>(&ResolveModulePath), &info) == 0 ||
+      info.dli_fname == nullptr) {
+    return result;
   }
   std::string path = info.dli_fname;
   if (!path.empty() && path[0] != '/') {
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) != nullptr) path = resolved;
+    char cwd[PATH_MAX];
+    if (realpath(path.c_str(), resolved) != nullptr) {
+      path = resolved;
+    } else if (getcwd(cwd, sizeof cwd) != nullptr) {
+      path = JoinPath(cwd, path);
+    }
   }
-  return path.size() < kMaxPath ? path : std::string();
+  if (path.size() < kMaxPath) memcpy(result.text, path.c_str(), path.size() + 1);
+  return result;
 }
+
+const char* LoadedModulePath() {
+  static const PathText path = ResolveModulePath();
+  return path.text;
+}
+
+// Resolved while the module is being loaded: a host may change its current directory later,
+// and a relative path would then name another folder.
+[[maybe_unused]] const bool g_module_path_resolved = LoadedModulePath()[0] != '\0';
+
+}  // namespace
+
+std::string ModulePath() { return LoadedModulePath(); }
 
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
@@ -145,33 +207,41 @@ bool AppendToFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
-ReadOnlyFileMap::~ReadOnlyFileMap() { Close(); }
+ReadOnlyFileView::~ReadOnlyFileView() { Close(); }
 
-void ReadOnlyFileMap::Close() {
-  if (data_ != nullptr) munmap(const_cast<unsigned char*>(data_), size_);
-  if (file_ >= 0) close(static_cast<int>(file_));
+void ReadOnlyFileView::Close() {
+  free(const_cast<unsigned char*>(data_));
   data_ = nullptr;
   size_ = 0;
-  file_ = -1;
 }
 
-bool ReadOnlyFileMap::Open(const std::string& path) {
+bool ReadOnlyFileView::Open(const std::string& path) {
   Close();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO put in the file's place cannot stall the caller at open.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  file_ = fd;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-    Close();
+  constexpr int kReadTries = 3;
+  unsigned char* bytes = nullptr;
+  size_t capacity = 0;
+  ssize_t size = -1;
+  for (int attempt = 0; attempt < kReadTries; ++attempt) {
+    struct stat before {};
+    if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+      size = -1;
+      break;
+    }
+    size = ReadFromStart(fd, static_cast<size_t>(before.st_size), &bytes, &capacity);
+    // A writer's change during the read may have left a mix of old and new bytes.
+    struct stat after {};
+    if (size < 0 || fstat(fd, &after) != 0 || SameContentStamp(before, after)) break;
+  }
+  close(fd);
+  if (size <= 0) {
+    free(bytes);
     return false;
   }
-  void* view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  if (view == MAP_FAILED) {
-    Close();
-    return false;
-  }
-  data_ = static_cast<const unsigned char*>(view);
-  size_ = static_cast<size_t>(st.st_size);
+  data_ = bytes;
+  size_ = static_cast<size_t>(size);
   return true;
 }
 

@@ -176,9 +176,9 @@ bool AppendToFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
-ReadOnlyFileMap::~ReadOnlyFileMap() { Close(); }
+ReadOnlyFileView::~ReadOnlyFileView() { Close(); }
 
-void ReadOnlyFileMap::Close() {
+void ReadOnlyFileView::Close() {
   if (data_ != nullptr) UnmapViewOfFile(data_);
   if (mapping_ != 0) CloseHandle(reinterpret_cast<HANDLE>(mapping_));
   if (file_ != -1) CloseHandle(reinterpret_cast<HANDLE>(file_));
@@ -188,7 +188,7 @@ void ReadOnlyFileMap::Close() {
   file_ = -1;
 }
 
-bool ReadOnlyFileMap::Open(const std::string& path) {
+bool ReadOnlyFileView::Open(const std::string& path) {
   Close();
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
