@@ -70,8 +70,18 @@ uint32_t WaitSocketEvents(uint32_t count, const platform::Handle* handles, bool 
                           uint32_t timeout_ms, bool alertable);
 
 // A worker's wait without a time limit: true when the socket's event ended it, false when stop
-// did (stop at index 0 wins). A failed wait is retried after a pause, never spun.
+// did (stop at index 0 wins) or the wait kept failing (see AfterFailedWait).
 bool WaitForSocketNews(platform::Handle stop, platform::Handle event);
+
+// What a waiting loop does after a failed wait. A wait fails when one of its handles is
+// unusable (closed, or never opened), so it fails again every time: stop set meanwhile still
+// wins (a failed wait cannot report it), a short run of failures gives up, and anything else
+// is retried after a pause, never spun.
+enum class FailedWait { kRetry, kStopped, kGiveUp };
+inline constexpr uint32_t kFailedWaitLimit = 5;  // consecutive failed waits before giving up
+// Call after each failed wait with the loop's count of consecutive failures (reset it after a
+// wait that succeeds). Pauses before it answers kRetry.
+FailedWait AfterFailedWait(platform::Handle stop, uint32_t* failures);
 
 // The notification handler shared by both platforms: the first slot whose socket is not free,
 // equals socket and whose mask shares a bit with event_code takes the code (low 16 bits) and

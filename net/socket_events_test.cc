@@ -222,6 +222,16 @@ TEST_F(SocketEventsTest, StopEventAtIndexZeroWins) {
   EXPECT_TRUE(Woken(event, 0));
 }
 
+// A wait that fails every time (here on a null handle) ends a worker's wait instead of being
+// retried for ever, and a failed wait cannot hide a stop request.
+TEST_F(SocketEventsTest, FailingWaitsGiveUpAndStopStillWins) {
+  platform::UniqueHandle stop(platform::CreateEventObject(true, false));
+  EXPECT_FALSE(WaitForSocketNews(stop.get(), nullptr));
+  ASSERT_TRUE(platform::SetEventObject(stop.get()));
+  uint32_t failures = 0;
+  EXPECT_EQ(AfterFailedWait(stop.get(), &failures), FailedWait::kStopped);
+}
+
 TEST_F(SocketEventsTest, DatagramsWakeOncePerReceive) {
   SocketAddress address;
   Socket receiver = BoundUdp(&address);
