@@ -16,6 +16,7 @@
 #include "peerbeacon.h"
 #include "platform/platform.h"
 #include "plugin/plugin_state.h"
+#include "plugin/workers.h"
 #include "tests/test_host.h"
 
 namespace pb {
@@ -245,6 +246,25 @@ TEST_F(MemoReceiverTest, CallerThatLeavesEarlyGetsNoCallback) {
   EXPECT_EQ(c.Result(), 0);
   const Delivery d = Only();
   EXPECT_EQ(d.length, 13);
+}
+
+// A caller that resets the connection in the middle of its frame: the connection thread ends
+// by itself (long before its 60 s bound) without calling the host.
+TEST_F(MemoReceiverTest, CallerResetInTheMiddleOfAFrame) {
+  Start();
+  const int32_t idle = Workers().Running();
+  {
+    Caller c;
+    ASSERT_TRUE(c.Connect(Loopback()));
+    ASSERT_TRUE(c.Greeted());
+    std::vector<uint8_t> partial = MakeFrame("cut short by a reset");
+    partial.resize(10);
+    c.Send(partial);
+    ASSERT_TRUE(c.socket().SetLinger(true, 0));
+  }
+  for (int i = 0; i < 2000 && Workers().Running() > idle; ++i) platform::SleepMs(10);
+  EXPECT_EQ(Workers().Running(), idle) << "the connection thread did not end";
+  EXPECT_EQ(DeliveryCount(), 0u);
 }
 
 TEST_F(MemoReceiverTest, SilentCallerIsDroppedAfterTheConnectionTimeOut) {
