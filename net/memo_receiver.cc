@@ -272,7 +272,12 @@ void RunListener(const WorkerStartup& startup) {
     WriteErrorLogCode("Err[CreateEvent]:%d", LastSocketError(), kReporter);
     return;
   }
-  SelectSocketEvent(listener.get(), event.get(), kFdAccept);
+  // Without a slot the listener would never hear of a caller while notifications flow: it is
+  // not ready then. The table being full is the reason, told as Winsock's "no buffer space".
+  if (SelectSocketEvent(listener.get(), event.get(), kFdAccept) != 1 && SocketEventsOpen()) {
+    WriteErrorLogCode("Err[SelectSocketEvent]:%d", kWsaENoBufs, kReporter);
+    return;
+  }
   s.listening.store(1);
   startup.SignalStarted();
   while (WaitForSocketNews(stop, event.get())) AcceptOne(listener, startup.stopEvent);

@@ -13,8 +13,10 @@
 
 #include "net/byte_order.h"
 #include "net/socket.h"
+#include "net/socket_events.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
+#include "plugin/error_log.h"
 #include "plugin/plugin_state.h"
 #include "plugin/workers.h"
 #include "tests/test_host.h"
@@ -347,6 +349,31 @@ TEST_F(MemoReceiverTest, ListedCallerIsDescribedByItsEntryRecord) {
   EXPECT_EQ(memcmp(r + 30, "\x1c\xf2", 2), 0) << "port 7410 in network order";
   EXPECT_EQ(memcmp(r + 32, &own, 4), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(r + 44), name);
+}
+
+// With every dispatcher slot taken the listener could never be woken for a caller: it logs
+// that and does not report itself ready.
+TEST_F(MemoReceiverTest, ListenerWithoutADispatcherSlotIsNotReady) {
+  testing_host::RunOnWindowThread([] { OpenSocketEvents(testing_host::Window()); });
+  platform::UniqueHandle event(platform::CreateEventObject(false, false));
+  std::vector<Socket> taken;
+  for (;;) {
+    Socket s = Socket::Create(kSockDgram, kIpProtoDefault);
+    ASSERT_TRUE(s.valid());
+    if (SelectSocketEvent(s.get(), event.get(), kFdRead) != 1) break;
+    taken.push_back(std::move(s));
+  }
+  const std::string log = ErrorLogPath();
+  std::remove(log.c_str());
+  ASSERT_EQ(testing_host::Initialize("no slot", &Record), 1);
+  EXPECT_EQ(GetNxlStatus() & PB_STATUS_LISTENING, 0);
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("] - Err[SelectSocketEvent]:10055 : ListenThread\r\n"), std::string::npos)
+      << text;
+  in.close();
+  std::remove(log.c_str());
+  for (Socket& s : taken) SelectSocketEvent(s.get(), nullptr, 0);
 }
 
 }  // namespace

@@ -89,6 +89,11 @@ void CloseSocketEvents() {
   if (target != nullptr) socket_events::BackendClose(target);
 }
 
+bool SocketEventsOpen() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  return g_target != nullptr;
+}
+
 int32_t SelectSocketEvent(SocketHandle socket, platform::Handle event, uint32_t mask) {
   if (socket == kInvalidSocket) return 0;
   std::lock_guard<std::mutex> lock(g_table_mutex);

@@ -50,6 +50,10 @@ void OpenSocketEvents(void* window);
 // it is: slots can still be claimed and freed, but nothing is posted until the next open.
 void CloseSocketEvents();
 
+// True while the dispatcher is open and notifications flow. While it is closed (or was never
+// opened, as when the host gave no window) no socket is ever notified, armed or not.
+bool SocketEventsOpen();
+
 // From now on sets event whenever a network event of mask happens on socket; mask 0 frees the
 // socket's slot. Arming makes the socket non-blocking. 1 when the socket was armed, re-armed
 // or disarmed; 0 when mask is 0 and the socket has no slot, or every slot is taken.
