@@ -95,8 +95,9 @@ bool StreamWasReset(int fd) {
   return poll(&probe, 1, 0) == 1 && (probe.revents & POLLRDHUP) != 0;
 }
 
-// Reads what kind of socket the slot holds and where its connection stands.
-void Classify(int fd, PollSlot* p) {
+// Reads what kind of socket the slot holds and where its connection stands; mask is what its
+// owner armed.
+void Classify(int fd, uint32_t mask, PollSlot* p) {
   int type = 0;
   socklen_t len = sizeof type;
   if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
@@ -125,11 +126,15 @@ void Classify(int fd, PollSlot* p) {
       break;
     case TCP_CLOSE:
       // A failed attempt still owes its FD_CONNECT. A connection that was reset before this
-      // arming still owes its FD_CLOSE: the connected phase finds the end of its stream.
+      // arming still owes its FD_CLOSE: the connected phase finds the end of its stream. A
+      // socket armed for FD_CONNECT whose attempt has not been seen yet is left alone: its
+      // attempt may already have been refused, which is told by FD_CONNECT alone.
       if (p->connect_pending) {
         p->phase = Phase::kConnecting;
       } else if (p->connect_failed) {
         p->phase = Phase::kEnded;
+      } else if (!p->connect_done && (mask & kFdConnect) != 0) {
+        p->phase = Phase::kIdle;
       } else {
         p->phase = StreamWasReset(fd) ? Phase::kConnected : Phase::kIdle;
       }
@@ -275,7 +280,7 @@ void PollLoop(Runner* runner) {
         const SocketEventSlot& s = table.slots[i];
         PollSlot& p = g_poll[i];
         if (s.socket == kInvalidSocket || s.mask == 0 || p.closed) continue;
-        if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), &p);
+        if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), s.mask, &p);
         const short events = WantedEvents(s, p);
         if (events == 0) continue;
         fds[count] = pollfd{AsFd(s.socket), events, 0};
