@@ -89,6 +89,11 @@ void CloseSocketEvents() {
   if (target != nullptr) socket_events::BackendClose(target);
 }
 
+bool SocketEventsOpen() {
+  std::lock_guard<std::mutex> lock(g_table_mutex);
+  return g_target != nullptr;
+}
+
 int32_t SelectSocketEvent(SocketHandle socket, platform::Handle event, uint32_t mask) {
   if (socket == kInvalidSocket) return 0;
   std::lock_guard<std::mutex> lock(g_table_mutex);
@@ -135,12 +140,20 @@ int32_t GetSocketEventError(SocketHandle socket) {
 
 bool WaitForSocketNews(platform::Handle stop, platform::Handle event) {
   const platform::Handle waits[2] = {stop, event};
+  uint32_t failures = 0;
   for (;;) {
     const uint32_t woke = WaitSocketEvents(2, waits, false, platform::kInfinite, false);
     if (woke == 0) return false;
     if (woke == 1) return true;
-    platform::SleepMs(kFailedWaitPauseMs);
+    if (AfterFailedWait(stop, &failures) != FailedWait::kRetry) return false;
   }
+}
+
+FailedWait AfterFailedWait(platform::Handle stop, uint32_t* failures) {
+  if (stop != nullptr && platform::WaitForObjects(1, &stop, 0) == 0) return FailedWait::kStopped;
+  if (++*failures >= kFailedWaitLimit) return FailedWait::kGiveUp;
+  platform::SleepMs(kFailedWaitPauseMs);
+  return FailedWait::kRetry;
 }
 
 uint32_t WaitSocketEvents(uint32_t count, const platform::Handle* handles, bool wait_all,

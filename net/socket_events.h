@@ -50,6 +50,10 @@ void OpenSocketEvents(void* window);
 // it is: slots can still be claimed and freed, but nothing is posted until the next open.
 void CloseSocketEvents();
 
+// True while the dispatcher is open and notifications flow. While it is closed (or was never
+// opened, as when the host gave no window) no socket is ever notified, armed or not.
+bool SocketEventsOpen();
+
 // From now on sets event whenever a network event of mask happens on socket; mask 0 frees the
 // socket's slot. Arming makes the socket non-blocking. 1 when the socket was armed, re-armed
 // or disarmed; 0 when mask is 0 and the socket has no slot, or every slot is taken.
@@ -70,8 +74,18 @@ uint32_t WaitSocketEvents(uint32_t count, const platform::Handle* handles, bool 
                           uint32_t timeout_ms, bool alertable);
 
 // A worker's wait without a time limit: true when the socket's event ended it, false when stop
-// did (stop at index 0 wins). A failed wait is retried after a pause, never spun.
+// did (stop at index 0 wins) or the wait kept failing (see AfterFailedWait).
 bool WaitForSocketNews(platform::Handle stop, platform::Handle event);
+
+// What a waiting loop does after a failed wait. A wait fails when one of its handles is
+// unusable (closed, or never opened), so it fails again every time: stop set meanwhile still
+// wins (a failed wait cannot report it), a short run of failures gives up, and anything else
+// is retried after a pause, never spun.
+enum class FailedWait { kRetry, kStopped, kGiveUp };
+inline constexpr uint32_t kFailedWaitLimit = 5;  // consecutive failed waits before giving up
+// Call after each failed wait with the loop's count of consecutive failures (reset it after a
+// wait that succeeds). Pauses before it answers kRetry.
+FailedWait AfterFailedWait(platform::Handle stop, uint32_t* failures);
 
 // The notification handler shared by both platforms: the first slot whose socket is not free,
 // equals socket and whose mask shares a bit with event_code takes the code (low 16 bits) and

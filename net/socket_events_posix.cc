@@ -50,6 +50,7 @@ struct PollSlot {
   // asking for a second FD_CONNECT.
   bool connect_pending = false;
   bool connect_done = false;
+  bool connect_failed = false;  // the attempt ended without a connection
   bool read_enabled = true;
   bool write_enabled = true;
   bool accept_enabled = true;
@@ -87,8 +88,16 @@ void ResetSlot(PollSlot* p) {
   p->generation = generation;
 }
 
-// Reads what kind of socket the slot holds and where its connection stands.
-void Classify(int fd, PollSlot* p) {
+// For a stream socket in the closed state: true when it had a connection that ended (a reset
+// shuts both directions, which poll reports as a read hang-up), false when it never had one.
+bool StreamWasReset(int fd) {
+  pollfd probe{fd, POLLRDHUP, 0};
+  return poll(&probe, 1, 0) == 1 && (probe.revents & POLLRDHUP) != 0;
+}
+
+// Reads what kind of socket the slot holds and where its connection stands; mask is what its
+// owner armed.
+void Classify(int fd, uint32_t mask, PollSlot* p) {
   int type = 0;
   socklen_t len = sizeof type;
   if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
@@ -116,8 +125,19 @@ void Classify(int fd, PollSlot* p) {
       p->phase = Phase::kConnecting;
       break;
     case TCP_CLOSE:
-      // A failed attempt still owes its FD_CONNECT; otherwise there is nothing to watch.
-      p->phase = p->connect_pending ? Phase::kConnecting : Phase::kIdle;
+      // A failed attempt still owes its FD_CONNECT. A connection that was reset before this
+      // arming still owes its FD_CLOSE: the connected phase finds the end of its stream. A
+      // socket armed for FD_CONNECT whose attempt has not been seen yet is left alone: its
+      // attempt may already have been refused, which is told by FD_CONNECT alone.
+      if (p->connect_pending) {
+        p->phase = Phase::kConnecting;
+      } else if (p->connect_failed) {
+        p->phase = Phase::kEnded;
+      } else if (!p->connect_done && (mask & kFdConnect) != 0) {
+        p->phase = Phase::kIdle;
+      } else {
+        p->phase = StreamWasReset(fd) ? Phase::kConnected : Phase::kIdle;
+      }
       break;
     default:
       p->phase = p->connect_pending ? Phase::kConnecting : Phase::kConnected;
@@ -194,42 +214,49 @@ bool ProcessLocked(int fd, short wanted, short revents, const SocketEventSlot& s
       if (error == 0 && !StreamIsConnected(fd)) error = kWsaENotConn;
       p->connect_pending = false;
       p->connect_done = true;
+      p->connect_failed = error != 0;
       p->phase = error == 0 ? Phase::kConnected : Phase::kEnded;
       if ((mask & kFdConnect) != 0) DeliverLocked(socket, kFdConnect, error);
       changed = true;
       break;
     }
     case Phase::kConnected: {
+      // Events that fall due together are posted in Winsock's order, FD_READ, FD_WRITE, then
+      // FD_CLOSE: the slot keeps only the latest code, and the close must not be hidden.
+      bool read_due = false;
+      bool close_due = false;
+      int32_t close_error = 0;
       if (p->datagram) {
-        if ((revents & POLLIN) != 0 && (wanted & POLLIN) != 0) {
-          p->read_enabled = false;
-          DeliverLocked(socket, kFdRead, 0);
-          changed = true;
-        }
+        read_due = (revents & POLLIN) != 0 && (wanted & POLLIN) != 0;
       } else if ((wanted & (POLLIN | POLLRDHUP)) != 0 &&
                  (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0) {
         int queued = 0;
         if (ioctl(fd, FIONREAD, &queued) != 0) queued = 0;
         const bool hung_up = (revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
         if (queued > 0 && (wanted & POLLIN) != 0) {
-          p->read_enabled = false;
-          DeliverLocked(socket, kFdRead, 0);
-          changed = true;
+          read_due = true;
         } else if (queued == 0 || ((mask & kFdRead) == 0 && hung_up)) {
           // End of stream (or, with nobody to read, a close behind unread data).
           p->peer_closed = true;
           changed = true;
           if ((mask & kFdClose) != 0 && p->close_enabled) {
             p->close_enabled = false;
-            DeliverLocked(socket, kFdClose, (revents & POLLERR) != 0 ? PendingSocketError(fd) : 0);
+            close_due = true;
+            close_error = (revents & POLLERR) != 0 ? PendingSocketError(fd) : 0;
           }
         }
+      }
+      if (read_due) {
+        p->read_enabled = false;
+        DeliverLocked(socket, kFdRead, 0);
+        changed = true;
       }
       if ((revents & POLLOUT) != 0 && (wanted & POLLOUT) != 0) {
         p->write_enabled = false;
         DeliverLocked(socket, kFdWrite, 0);
         changed = true;
       }
+      if (close_due) DeliverLocked(socket, kFdClose, close_error);
       break;
     }
     default:
@@ -253,7 +280,7 @@ void PollLoop(Runner* runner) {
         const SocketEventSlot& s = table.slots[i];
         PollSlot& p = g_poll[i];
         if (s.socket == kInvalidSocket || s.mask == 0 || p.closed) continue;
-        if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), &p);
+        if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), s.mask, &p);
         const short events = WantedEvents(s, p);
         if (events == 0) continue;
         fds[count] = pollfd{AsFd(s.socket), events, 0};
@@ -357,9 +384,11 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
     // As WSAAsyncSelect: every event is enabled again; the connection attempt keeps its state.
     const bool connect_pending = p.connect_pending;
     const bool connect_done = p.connect_done;
+    const bool connect_failed = p.connect_failed;
     ResetSlot(&p);
     p.connect_pending = connect_pending;
     p.connect_done = connect_done;
+    p.connect_failed = connect_failed;
   }
   if (mask != 0) {
     const int fd = AsFd(socket);

@@ -222,6 +222,16 @@ TEST_F(SocketEventsTest, StopEventAtIndexZeroWins) {
   EXPECT_TRUE(Woken(event, 0));
 }
 
+// A wait that fails every time (here on a null handle) ends a worker's wait instead of being
+// retried for ever, and a failed wait cannot hide a stop request.
+TEST_F(SocketEventsTest, FailingWaitsGiveUpAndStopStillWins) {
+  platform::UniqueHandle stop(platform::CreateEventObject(true, false));
+  EXPECT_FALSE(WaitForSocketNews(stop.get(), nullptr));
+  ASSERT_TRUE(platform::SetEventObject(stop.get()));
+  uint32_t failures = 0;
+  EXPECT_EQ(AfterFailedWait(stop.get(), &failures), FailedWait::kStopped);
+}
+
 TEST_F(SocketEventsTest, DatagramsWakeOncePerReceive) {
   SocketAddress address;
   Socket receiver = BoundUdp(&address);
@@ -356,6 +366,50 @@ TEST_F(SocketEventsTest, PeerCloseAfterDataGivesReadThenCloseOnce) {
   EXPECT_TRUE(Woken(event, kWake));
   EXPECT_EQ(EventCode(server), kFdClose);
   EXPECT_EQ(SelectSocketEvent(server.get(), nullptr, 0), 1);
+}
+
+// Waits through up to three wakes for the socket's code to become want (Winsock may post
+// other events first, each in a wake of its own); the code of the last wake.
+uint32_t WakeUntil(const platform::UniqueHandle& event, const Socket& s, uint32_t want) {
+  uint32_t code = 0xDEAD;
+  for (int wake = 0; wake < 3 && code != want; ++wake) {
+    if (!Woken(event, kWake)) break;
+    code = EventCode(s);
+  }
+  return code;
+}
+
+// Re-armed for writing after the peer closed, a connection is writable and closed at once:
+// FD_WRITE comes before FD_CLOSE, so the owner's last code is the close.
+TEST_F(SocketEventsTest, WriteAndCloseDueTogetherEndWithClose) {
+  Socket client;
+  Socket server;
+  ConnectedPair(&client, &server);
+  platform::UniqueHandle event = AutoEvent();
+  ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), kFdRead | kFdClose), 1);
+  client.Close();
+  ASSERT_TRUE(Woken(event, kWake));
+  ASSERT_EQ(EventCode(server), kFdClose);
+
+  ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), kFdWrite | kFdClose), 1);
+  EXPECT_EQ(WakeUntil(event, server, kFdClose), kFdClose);
+  EXPECT_EQ(SelectSocketEvent(server.get(), nullptr, 0), 1);
+}
+
+// A connection the peer reset before its owner armed it still reports its end, whatever the
+// owner armed besides FD_CLOSE.
+TEST_F(SocketEventsTest, ConnectionResetBeforeArmingGetsFdClose) {
+  for (uint32_t mask : {kFdRead | kFdClose, kFdWrite | kFdClose, kFdClose}) {
+    Socket client;
+    Socket server;
+    ConnectedPair(&client, &server);
+    ASSERT_TRUE(client.SetLinger(true, 0));
+    client.Close();  // abortive: the peer sends a reset
+    platform::UniqueHandle event = AutoEvent();
+    ASSERT_EQ(SelectSocketEvent(server.get(), event.get(), mask), 1);
+    EXPECT_EQ(WakeUntil(event, server, kFdClose), kFdClose) << "mask " << mask;
+    EXPECT_EQ(SelectSocketEvent(server.get(), nullptr, 0), 1);
+  }
 }
 
 TEST_F(SocketEventsTest, ConnectCompletesWithFdConnectAndReportsFailure) {

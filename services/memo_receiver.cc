@@ -29,7 +29,7 @@ std::atomic<uint32_t> g_connection_wait_ms{60000};
 enum class Wake { kSocket, kStop, kGiveUp };
 
 // The connection thread's socket, its event and the waits on them, with the stop event at
-// index 0. A wait that fails is retried after a pause, never spun, and ends within the bound.
+// index 0. Every wait ends within the bound; failed waits end it sooner (AfterFailedWait).
 class Connection {
  public:
   Connection(SocketHandle socket, platform::Handle stop) : socket_(socket), stop_(stop) {}
@@ -47,6 +47,7 @@ class Connection {
   Wake Wait(uint32_t* code) {
     const platform::Handle waits[2] = {stop_, event_.get()};
     const uint64_t deadline = platform::MonotonicMs() + MemoConnectionWaitMs();
+    uint32_t failures = 0;
     for (;;) {
       const uint64_t now = platform::MonotonicMs();
       if (now >= deadline) return Wake::kGiveUp;
@@ -60,7 +61,14 @@ class Connection {
         return Wake::kSocket;
       }
       if (woke == platform::kWaitTimeout) return Wake::kGiveUp;
-      platform::SleepMs(kBusyRetryMs);
+      switch (AfterFailedWait(stop_, &failures)) {
+        case FailedWait::kRetry:
+          break;
+        case FailedWait::kStopped:
+          return Wake::kStop;
+        case FailedWait::kGiveUp:
+          return Wake::kGiveUp;
+      }
     }
   }
 
@@ -264,7 +272,12 @@ void RunListener(const WorkerStartup& startup) {
     WriteErrorLogCode("Err[CreateEvent]:%d", LastSocketError(), kReporter);
     return;
   }
-  SelectSocketEvent(listener.get(), event.get(), kFdAccept);
+  // Without a slot the listener would never hear of a caller while notifications flow: it is
+  // not ready then. The table being full is the reason, told as Winsock's "no buffer space".
+  if (SelectSocketEvent(listener.get(), event.get(), kFdAccept) != 1 && SocketEventsOpen()) {
+    WriteErrorLogCode("Err[SelectSocketEvent]:%d", kWsaENoBufs, kReporter);
+    return;
+  }
   s.listening.store(1);
   startup.SignalStarted();
   while (WaitForSocketNews(stop, event.get())) AcceptOne(listener, startup.stopEvent);

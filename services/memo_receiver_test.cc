@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "core/error_log.h"
 #include "core/plugin_state.h"
+#include "core/workers.h"
 #include "net/socket.h"
+#include "net/socket_events.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
 #include "tests/test_host.h"
@@ -247,6 +250,25 @@ TEST_F(MemoReceiverTest, CallerThatLeavesEarlyGetsNoCallback) {
   EXPECT_EQ(d.length, 13);
 }
 
+// A caller that resets the connection in the middle of its frame: the connection thread ends
+// by itself (long before its 60 s bound) without calling the host.
+TEST_F(MemoReceiverTest, CallerResetInTheMiddleOfAFrame) {
+  Start();
+  const int32_t idle = Workers().Running();
+  {
+    Caller c;
+    ASSERT_TRUE(c.Connect(Loopback()));
+    ASSERT_TRUE(c.Greeted());
+    std::vector<uint8_t> partial = MakeFrame("cut short by a reset");
+    partial.resize(10);
+    c.Send(partial);
+    ASSERT_TRUE(c.socket().SetLinger(true, 0));
+  }
+  for (int i = 0; i < 2000 && Workers().Running() > idle; ++i) platform::SleepMs(10);
+  EXPECT_EQ(Workers().Running(), idle) << "the connection thread did not end";
+  EXPECT_EQ(DeliveryCount(), 0u);
+}
+
 TEST_F(MemoReceiverTest, SilentCallerIsDroppedAfterTheConnectionTimeOut) {
   SetMemoConnectionWaitMs(300);
   Start();
@@ -327,6 +349,31 @@ TEST_F(MemoReceiverTest, ListedCallerIsDescribedByItsEntryRecord) {
   EXPECT_EQ(memcmp(r + 30, "\x1c\xf2", 2), 0) << "port 7410 in network order";
   EXPECT_EQ(memcmp(r + 32, &own, 4), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(r + 44), name);
+}
+
+// With every dispatcher slot taken the listener could never be woken for a caller: it logs
+// that and does not report itself ready.
+TEST_F(MemoReceiverTest, ListenerWithoutADispatcherSlotIsNotReady) {
+  testing_host::RunOnWindowThread([] { OpenSocketEvents(testing_host::Window()); });
+  platform::UniqueHandle event(platform::CreateEventObject(false, false));
+  std::vector<Socket> taken;
+  for (;;) {
+    Socket s = Socket::Create(kSockDgram, kIpProtoDefault);
+    ASSERT_TRUE(s.valid());
+    if (SelectSocketEvent(s.get(), event.get(), kFdRead) != 1) break;
+    taken.push_back(std::move(s));
+  }
+  const std::string log = ErrorLogPath();
+  std::remove(log.c_str());
+  ASSERT_EQ(testing_host::Initialize("no slot", &Record), 1);
+  EXPECT_EQ(GetNxlStatus() & PB_STATUS_LISTENING, 0);
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("] - Err[SelectSocketEvent]:10055 : ListenThread\r\n"), std::string::npos)
+      << text;
+  in.close();
+  std::remove(log.c_str());
+  for (Socket& s : taken) SelectSocketEvent(s.get(), nullptr, 0);
 }
 
 }  // namespace

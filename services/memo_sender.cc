@@ -23,7 +23,6 @@ constexpr int32_t kFailed = PB_MEMO_FAILED;
 constexpr int32_t kTimedOut = PB_MEMO_TIMEOUT;
 constexpr int32_t kCancelled = PB_MEMO_CANCELLED;
 constexpr int32_t kGoOn = -1;  // the phase goes on
-constexpr uint32_t kBusyRetryMs = 100;
 // Large frames are sent through a staging buffer of this size, so a memo is never copied whole.
 constexpr size_t kStagingSize = 256 * 1024;
 
@@ -89,9 +88,12 @@ class Exchange {
 
  private:
   // One phase wait: kGoOn after socket news other than a close, else the exchange's result.
+  // A cancel handle that was closed or never opened makes every wait fail; SendResultData has
+  // no time-out to end that, so a short run of failed waits ends the exchange with 3.
   int32_t PhaseWait() {
     platform::Handle waits[3] = {stop_, event_.get(), cancel_};
     const uint32_t count = cancel_ != nullptr ? 3 : 2;
+    uint32_t failures = 0;
     for (;;) {
       const uint32_t woke = WaitSocketEvents(count, waits, false, timeout_ms_, false);
       if (woke == platform::kWaitTimeout) return kTimedOut;
@@ -103,7 +105,14 @@ class Exchange {
         last_code_ = record.event;
         return kGoOn;
       }
-      platform::SleepMs(kBusyRetryMs);  // a failed wait is retried, never spun
+      switch (AfterFailedWait(stop_, &failures)) {
+        case FailedWait::kRetry:
+          break;
+        case FailedWait::kStopped:
+          return kStopped;
+        case FailedWait::kGiveUp:
+          return kFailed;
+      }
     }
   }
 

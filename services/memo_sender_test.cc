@@ -180,6 +180,21 @@ TEST_F(MemoSenderTest, RefusedConnectEndsAtOnceWithThree) {
   EXPECT_EQ(SendMemoExchange(record.data(), "x", 1, 30000, nullptr), 3);
 }
 
+// A cancel handle that names no open object fails every wait. The peer accepts the connection
+// but never greets, so only the failed waits can end these exchanges.
+TEST_F(MemoSenderTest, UnusableCancelHandleEndsWithThree) {
+  Socket silent = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(silent.Bind(SocketAddress::FromHost(0x7F000001, kPeerPort)));
+  ASSERT_TRUE(silent.Listen(8));
+  const std::vector<uint8_t> record = RecordFor(kPeerPort);
+  const PB_HANDLE closed = testing_host::ClosedCancelHandle();
+  ASSERT_NE(closed, nullptr);
+  for (PB_HANDLE cancel : {testing_host::UnopenedCancelHandle(), closed}) {
+    EXPECT_EQ(SendMemoData(record.data(), "x", 1, cancel), 3);
+    EXPECT_EQ(SendResultData(record.data(), "x", 1, cancel), 3);
+  }
+}
+
 TEST(GetErrorMsgTest, RefusalTextInShiftJis) {
   const unsigned char text[] = {0x8E, 0xF3, 0x90, 0x4D, 0x91, 0xA4, 0x82, 0xC5,
                                 0x8B, 0x91, 0x94, 0xDB, 0x82, 0xB3, 0x82, 0xEA,

@@ -22,6 +22,10 @@ int32_t UnInitialize();
 PB_HANDLE MakeCancelHandle();
 void SignalCancelHandle(PB_HANDLE handle);
 void CloseCancelHandle(PB_HANDLE handle);
+// Cancel handles that make every wait on them fail: a value that names no open object, and a
+// handle that was open and has been closed, its value left to no object opened after it.
+PB_HANDLE UnopenedCancelHandle();
+PB_HANDLE ClosedCancelHandle();  // null when it cannot be made
 
 // Writes the settings file that start-up finds first (beside the test program), holding the
 // logon user's section with body; returns its path for the caller to remove.

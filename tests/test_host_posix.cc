@@ -1,4 +1,5 @@
 // test_host_posix.cc: the Linux stand-in for the messenger's window: a token, no message loop.
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -21,6 +22,21 @@ void SignalCancelHandle(PB_HANDLE handle) {
 
 void CloseCancelHandle(PB_HANDLE handle) {
   close(static_cast<int>(reinterpret_cast<intptr_t>(handle)));
+}
+
+// A descriptor number far above any the process opens.
+PB_HANDLE UnopenedCancelHandle() { return reinterpret_cast<PB_HANDLE>(intptr_t{0x7FFFFF00}); }
+
+PB_HANDLE ClosedCancelHandle() {
+  const int fd = eventfd(0, EFD_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // Moved above the descriptors in use, so that the lowest-free rule never hands its number to
+  // a socket or event opened afterwards.
+  const int high = fcntl(fd, F_DUPFD_CLOEXEC, 512);
+  close(fd);
+  if (high < 0) return nullptr;
+  close(high);
+  return reinterpret_cast<PB_HANDLE>(static_cast<intptr_t>(high));
 }
 
 }  // namespace pb::testing_host
