@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "plugin/plugin_state.h"
 #include "tests/test_host.h"
+#include "tests/wait_until.h"
 
 namespace pb {
 namespace {
@@ -294,13 +295,13 @@ TEST_F(MemoReceiverTest, ListedCallerIsDescribedByItsEntryRecord) {
   ASSERT_EQ(StartEntry(), 1);
   // The instance hears its own announcement and lists itself.
   uint32_t own = 0;
-  for (int i = 0; i < 200 && own == 0; ++i) {
-    platform::SleepMs(10);
+  test_support::WaitUntil([&] {
     if (LockEntryList() == 1) {
       if (GetEntryCount() > 0) own = g_stOrgData.interfaceAddress.load();
       UnlockEntryList();
     }
-  }
+    return own != 0;
+  });
   ASSERT_NE(own, 0u) << "the instance did not list itself";
   Caller c(own);
   ASSERT_TRUE(c.Connect(own));
