@@ -61,8 +61,10 @@ fail() {
 }
 addr() { local v=PB_ADDR_$1; echo "${!v}"; }
 
-# prepare I NICK GROUP [EXTRA-SETTINGS]: host I's folder with its settings file and, for
-# scenarios that need files beside the module, its own copy of the module.
+# prepare I NICK GROUP [EXTRA-SETTINGS]: host I's folder with its settings file and its own
+# copies of the host program and the module. Start-up reads the settings file beside the
+# program before any other, and the settings dialog saves one beside the build's program; a
+# copy beside the test's own file keeps such a file out of the scenario.
 prepare() {
   local i=$1 dir=$work/h$1
   mkdir -p "$dir"
@@ -71,7 +73,7 @@ prepare() {
     printf 'Nickname=%s\r\nGroup=%s\r\n' "$2" "$3"
     [ -n "${4:-}" ] && printf '%b' "$4"
   } > "$dir/Peerbeacon.ini"
-  cp "$linux/Peerbeacon.nxl" "$dir/Peerbeacon.nxl"
+  cp "$linux/peerbeacon-host" "$linux/Peerbeacon.nxl" "$dir/"
 }
 
 # run_linux I SCRIPT-LINES...: runs a Linux host in namespace I in the background.
@@ -79,17 +81,19 @@ run_linux() {
   local i=$1
   shift
   printf '%s\n' "$@" quit > "$work/h$i/script.txt"
-  (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$linux/peerbeacon-host" \
+  (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$work/h$i/peerbeacon-host" \
      --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
      >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
 }
 
+# run_windows I SCRIPT-LINES...: the same with the Windows build under Wine.
 run_windows() {
   local i=$1
   shift
   printf '%s\r\n' "$@" quit > "$work/h$i/script.txt"
-  (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$windows/peerbeacon-host.exe" \
-     --machine --plugin "$windows/Peerbeacon.nxl" --script script.txt </dev/null \
+  cp "$windows/peerbeacon-host.exe" "$windows/Peerbeacon.nxl" "$work/h$i/"
+  (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$work/h$i/peerbeacon-host.exe" \
+     --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
      >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
 }
 
@@ -212,12 +216,11 @@ case $scenario in
     prepare 1 first Anonymous
     prepare 2 peer Anonymous
     mkdir -p "$work/h3"
-    cp "$work/h1/Peerbeacon.ini" "$work/h3/"
-    cp "$linux/Peerbeacon.nxl" "$work/h3/"
+    cp "$work/h1/Peerbeacon.ini" "$work/h1/peerbeacon-host" "$work/h1/Peerbeacon.nxl" "$work/h3/"
     run_linux 1 "wait-peers 2 20" "sleep 4000" "wait-memos 1 20" peers status
     sleep 1
     printf '%s\n' "status" quit > "$work/h3/script.txt"
-    (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+    (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$work/h3/peerbeacon-host" --machine \
        --no-announce --plugin "$work/h3/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
        && echo 0 > rc.txt || echo $? > rc.txt)
     run_linux 2 "wait-peers 2 20" "sleep 2000" "send @$a1 still-working"
@@ -241,7 +244,7 @@ case $scenario in
     printf '127.0.0.1 localhost\n' > "$work/h1/hosts"
     (cd "$work/h1" && "$PB_VLAN_SH" exec 1 unshare --net --mount sh -c \
        'ip link set lo up && mount --bind "$0" /etc/hosts && exec "$@"' "$work/h1/hosts" \
-       timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+       timeout -k 5 60 "$work/h1/peerbeacon-host" --machine \
        --plugin "$work/h1/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
        && echo 0 > rc.txt || echo $? > rc.txt)
     expect 1 '^STATUS 3 running=1 listening=1 presence=0$' "status is not 3 without an address"
@@ -275,7 +278,7 @@ case $scenario in
       local dir=$1 ns=$2
       shift 2
       printf '%s\n' "$@" quit > "$dir/script.txt"
-      (cd "$dir" && "$PB_VLAN_SH" exec "$ns" timeout -k 5 120 "$linux/peerbeacon-host" --machine \
+      (cd "$dir" && "$PB_VLAN_SH" exec "$ns" timeout -k 5 120 "$dir/peerbeacon-host" --machine \
          --plugin "$dir/Peerbeacon.nxl" --script "$dir/script.txt" </dev/null >out.txt 2>err.txt \
          && echo 0 > rc.txt || echo $? > rc.txt) &
     }
@@ -292,7 +295,8 @@ case $scenario in
     prepare 2 sender Anonymous
     for d in h1b h2b; do
       mkdir -p "$work/$d"
-      cp "$work/h${d:1:1}/Peerbeacon.ini" "$work/h${d:1:1}/Peerbeacon.nxl" "$work/$d/"
+      cp "$work/h${d:1:1}/Peerbeacon.ini" "$work/h${d:1:1}/Peerbeacon.nxl" \
+        "$work/h${d:1:1}/peerbeacon-host" "$work/$d/"
     done
     start_host "$work/h1" 1 "wait-peers 2 20" "wait-memos 1 60" "sleep 60000"
     start_host "$work/h2" 2 "wait-peers 2 20" "send-bytes @$a1 $big"
