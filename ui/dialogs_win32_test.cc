@@ -414,10 +414,14 @@ TEST_F(DialogsTest, SettingsDialogChecksSavesAndBrowses) {
         PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
         EXPECT_TRUE(WaitGone(open));
-        Sleep(200);
+        // The settings dialog shows the choice, then gives the current directory back.
+        char now_dir[MAX_PATH] = "";
+        pb::test_support::WaitUntil([&] {
+          GetCurrentDirectoryA(MAX_PATH, now_dir);
+          return Narrow(TextOf(GetDlgItem(dialog, 209))) == chosen &&
+                 strcmp(now_dir, start_dir) == 0;
+        });
         EXPECT_EQ(Narrow(TextOf(GetDlgItem(dialog, 209))), std::string(chosen));
-        char now_dir[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, now_dir);
         EXPECT_STREQ(now_dir, start_dir);
 
         SetText(dialog, 200, L"239.255.255.255");
