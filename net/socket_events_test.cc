@@ -11,12 +11,14 @@
 #include "net/socket.h"
 #include "net/socket_events_test_host.h"
 #include "platform/platform.h"
+#include "tests/wait_until.h"
 
 namespace pb {
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;
-constexpr uint32_t kWake = 3000;  // ms: long enough for any expected notification
+// ms: long enough for any expected notification
+constexpr uint32_t kWake = test_support::ScaledMs(3000);
 constexpr uint32_t kQuiet = 300;  // ms: how long an unexpected notification is waited for
 
 platform::UniqueHandle AutoEvent() {

@@ -19,6 +19,7 @@
 #include "peerbeacon.h"
 #include "platform/platform.h"
 #include "tests/test_host.h"
+#include "tests/wait_until.h"
 #include "wire/byte_order.h"
 
 namespace pb {
@@ -316,13 +317,13 @@ TEST_F(MemoReceiverTest, ListedCallerIsDescribedByItsEntryRecord) {
   ASSERT_EQ(StartEntry(), 1);
   // The instance hears its own announcement and lists itself.
   uint32_t own = 0;
-  for (int i = 0; i < 200 && own == 0; ++i) {
-    platform::SleepMs(10);
+  test_support::WaitUntil([&] {
     if (LockEntryList() == 1) {
       if (GetEntryCount() > 0) own = g_stOrgData.interfaceAddress.load();
       UnlockEntryList();
     }
-  }
+    return own != 0;
+  });
   ASSERT_NE(own, 0u) << "the instance did not list itself";
   Caller c(own);
   ASSERT_TRUE(c.Connect(own));

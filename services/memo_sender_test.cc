@@ -18,6 +18,7 @@
 #include "peerbeacon.h"
 #include "platform/platform.h"
 #include "tests/test_host.h"
+#include "tests/wait_until.h"
 #include "wire/byte_order.h"
 
 namespace pb {
@@ -41,6 +42,8 @@ class ScriptedPeer {
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedPeer() { thread_.join(); }
+  // True once the caller's connection has been taken.
+  bool Accepted() const { return accepted_.load(); }
   // Every byte the caller sent, once it closed.
   std::vector<uint8_t> Received() {
     thread_.join();
@@ -52,6 +55,7 @@ class ScriptedPeer {
   void Serve() {
     Socket c = listener_.Accept();
     if (!c) return;
+    accepted_.store(true);
     if (greeting_ == kGreet) c.Send("Hi,Wren!", 9);
     if (greeting_ == kWrongGreeting) c.Send("Hello!!", 8);
     uint8_t buffer[65536];
@@ -75,6 +79,7 @@ class ScriptedPeer {
   Socket listener_;
   std::thread thread_;
   std::vector<uint8_t> received_;
+  std::atomic<bool> accepted_{false};
 };
 
 class MemoSenderTest : public testing::Test {
@@ -151,8 +156,8 @@ TEST_F(MemoSenderTest, CancelDuringTheGreetingGivesFive) {
   const std::vector<uint8_t> record = RecordFor(kPeerPort);
   PB_HANDLE cancel = testing_host::MakeCancelHandle();
   ASSERT_NE(cancel, nullptr);
-  std::thread canceller([cancel] {
-    platform::SleepMs(200);
+  std::thread canceller([cancel, &peer] {
+    test_support::WaitUntil([&] { return peer.Accepted(); });
     testing_host::SignalCancelHandle(cancel);
   });
   EXPECT_EQ(SendResultData(record.data(), "x", 1, cancel), 5);
@@ -164,8 +169,8 @@ TEST_F(MemoSenderTest, CancelDuringTheGreetingGivesFive) {
 TEST_F(MemoSenderTest, StopDuringAnExchangeGivesTwo) {
   ScriptedPeer peer(ScriptedPeer::kSilent, 0);
   const std::vector<uint8_t> record = RecordFor(kPeerPort);
-  std::thread stopper([] {
-    platform::SleepMs(200);
+  std::thread stopper([&peer] {
+    test_support::WaitUntil([&] { return peer.Accepted(); });
     testing_host::UnInitialize();
   });
   EXPECT_EQ(SendResultData(record.data(), "x", 1, nullptr), 2);

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "services/presence_receiver.h"
 #include "tests/test_host.h"
+#include "tests/wait_until.h"
 #include "wire/byte_order.h"
 #include "wire/entry_command.h"
 
@@ -73,12 +74,10 @@ int32_t Count() {
 
 // Waits until the peer at dotted shows the status; datagrams travel through the loopback.
 bool WaitForStatus(const char* dotted, int32_t status) {
-  for (int i = 0; i < 300; ++i) {
+  return test_support::WaitUntil([&] {
     Peerview p;
-    if (FindPeer(dotted, &p) >= 0 && p.status == status) return true;
-    platform::SleepMs(10);
-  }
-  return false;
+    return FindPeer(dotted, &p) >= 0 && p.status == status;
+  });
 }
 
 std::string GroupPath(int32_t index) {

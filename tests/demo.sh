@@ -6,8 +6,9 @@
 # Uses the Linux build in $PB_LINUX_BUILD (default build/release) and the Windows build in
 # $PB_WINDOWS_BUILD (default build/windows). Hosts 1 and 2 (198.18.0.11 and .12) run the Linux
 # plug-in, host 3 (198.18.0.13) the Windows plug-in under Wine. Each announces itself, waits
-# until it lists all three hosts (at most 30 s), prints its peer list, and leaves. The Windows
-# host needs an X display for its window; without $DISPLAY the demo runs under xvfb-run.
+# until it lists all three hosts (at most 30 s), passes a memo around, prints its peer list,
+# and leaves once the others have printed theirs. The Windows host needs an X display for its
+# window; without $DISPLAY the demo runs under xvfb-run.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,26 +38,41 @@ fi
 
 # Inside the LAN: hosts 1..n are namespaces $PB_NS_1..$PB_NS_n. Each host waits for the
 # others, passes a memo on to the next host around the ring, waits for the one coming to it,
-# prints its peer list and leaves.
+# prints its peer list, tells every other host that it has listed them, and leaves once all
+# of them have told it the same (leaving earlier would take it off a list still to be shown).
 make_script() {
-  local i=$1 next=$(( $1 % n + 1 ))
+  local i=$1 next=$(( $1 % n + 1 )) j
   local to_var=PB_ADDR_$next
-  printf '%s\n' "wait-peers $n 30" "send @${!to_var} \"memo from host $i to host $next\"" \
-    "wait-memos 1 30" peers "sleep 3000" quit > "$PB_VLAN_DIR/commands$i.txt"
+  {
+    printf '%s\n' "wait-peers $n 30" "send @${!to_var} \"memo from host $i to host $next\"" \
+      "wait-memos 1 30" peers
+    for j in $(seq 1 "$n"); do
+      local other_var=PB_ADDR_$j
+      [ "$j" = "$i" ] || printf '%s\n' "send @${!other_var} \"host $i has listed its peers\""
+    done
+    printf '%s\n' "wait-memos $n 30" quit
+  } > "$PB_VLAN_DIR/h$i/commands.txt"
 }
 
+# Each host runs its own copies of the program and the module from a folder of its own, beside
+# its own settings file: start-up reads the settings file beside the program before any
+# other, so one left beside a build's program (the settings dialog saves one there) stays out.
 start_host() {
   local i=$1 kind=$2
-  local log=$PB_VLAN_DIR/host$i.log
+  local dir=$PB_VLAN_DIR/h$i log=$PB_VLAN_DIR/host$i.log
+  mkdir -p "$dir"
+  printf '[%s]\r\nNickname=host%s\r\n' "$(id -un)" "$i" > "$dir/Peerbeacon.ini"
   make_script "$i"
-  local options=(--script "$PB_VLAN_DIR/commands$i.txt")
+  local options=(--script "$dir/commands.txt")
   local rc=0
   if [ "$kind" = Linux ]; then
-    "$PB_VLAN_SH" exec "$i" timeout -k 5 90 "$linux/peerbeacon-host" "${options[@]}" \
-      --plugin "$linux/Peerbeacon.nxl" </dev/null >"$log" 2>&1 || rc=$?
+    cp "$linux/peerbeacon-host" "$linux/Peerbeacon.nxl" "$dir/"
+    (cd "$dir" && "$PB_VLAN_SH" exec "$i" timeout -k 5 90 "$dir/peerbeacon-host" "${options[@]}" \
+      --plugin "$dir/Peerbeacon.nxl" </dev/null >"$log" 2>&1) || rc=$?
   else
-    (cd "$PB_VLAN_DIR" && timeout -k 5 90 "$PB_VLAN_SH" wine "$i" \
-      "$windows/peerbeacon-host.exe" "${options[@]}" --plugin "$windows/Peerbeacon.nxl" \
+    cp "$windows/peerbeacon-host.exe" "$windows/Peerbeacon.nxl" "$dir/"
+    (cd "$dir" && timeout -k 5 90 "$PB_VLAN_SH" wine "$i" \
+      "$dir/peerbeacon-host.exe" "${options[@]}" --plugin "$dir/Peerbeacon.nxl" \
       </dev/null >"$log" 2>&1) || rc=$?
   fi
   echo "$rc" > "$PB_VLAN_DIR/host$i.rc"

@@ -7,6 +7,7 @@ Every datagram breaks the entry command's rules in one way (too short, a size fi
 differs from the datagram, an offset outside it, a string without its terminator, a wrong
 magic, another domain key, an unknown command, random bytes), so a correct receiver changes
 nothing. Bounded by COUNT datagrams and SECONDS; run it only inside a test's own namespace.
+Prints "flooding GROUP:PORT" as it begins.
 """
 import random
 import socket
@@ -70,6 +71,8 @@ def main():
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
     deadline = time.monotonic() + seconds
+    # Tells a waiting test that the flood has begun.
+    print("flooding %s:%d" % (group, port), flush=True)
     sent = 0
     while sent < count and time.monotonic() < deadline:
         try:

@@ -23,6 +23,7 @@
 #include "services/memo_receiver.h"
 #include "services/memo_sender.h"
 #include "tests/test_host.h"
+#include "tests/wait_until.h"
 #include "wire/byte_order.h"
 #include "wire/entry_command.h"
 
@@ -213,8 +214,8 @@ TEST_F(StressTest, ShutdownWhileTheHostHoldsTheListLock) {
   const std::vector<uint8_t> f = Frame("waits for the lock");
   ASSERT_EQ(c.Send(f.data(), static_cast<int32_t>(f.size())), static_cast<int32_t>(f.size()));
   StartEntry();
-  platform::SleepMs(200);
-  EXPECT_GT(Workers().Running(), 1);
+  EXPECT_TRUE(test_support::WaitUntil([] { return Workers().Running() > 2; }))
+      << "no connection thread took the memo";
 
   // Another thread stops the plug-in while the host still holds the lock.
   std::thread stopper([] { EXPECT_EQ(testing_host::UnInitialize(), 1); });
@@ -247,7 +248,7 @@ TEST_F(StressTest, ShutdownWithAConnectionInsideTheCallback) {
   ASSERT_EQ(inside.Send(f.data(), static_cast<int32_t>(f.size())), static_cast<int32_t>(f.size()));
   Socket waiting = Socket::Create(kSockStream, kIpProtoTcp);
   ASSERT_TRUE(waiting.Connect(Loopback()));
-  for (int i = 0; i < 500 && g_in_callback.load() == 0; ++i) platform::SleepMs(10);
+  test_support::WaitUntil([] { return g_in_callback.load() > 0; });
   ASSERT_EQ(g_in_callback.load(), 1);
 
   ASSERT_EQ(testing_host::UnInitialize(), 1);
@@ -257,7 +258,7 @@ TEST_F(StressTest, ShutdownWithAConnectionInsideTheCallback) {
   ASSERT_EQ(testing_host::Initialize("again", &Receive), 1);
 
   platform::SetEventObject(release.get());
-  for (int i = 0; i < 500 && Workers().Running() > 2; ++i) platform::SleepMs(10);
+  test_support::WaitUntil([] { return Workers().Running() <= 2; });
   uint8_t buffer[16];
   // The released thread answers into its connection (behind the greeting the caller never
   // read) and ends; the waiting one was closed after its greeting.

@@ -61,8 +61,10 @@ fail() {
 }
 addr() { local v=PB_ADDR_$1; echo "${!v}"; }
 
-# prepare I NICK GROUP [EXTRA-SETTINGS]: host I's folder with its settings file and, for
-# scenarios that need files beside the module, its own copy of the module.
+# prepare I NICK GROUP [EXTRA-SETTINGS]: host I's folder with its settings file and its own
+# copies of the host program and the module. Start-up reads the settings file beside the
+# program before any other, and the settings dialog saves one beside the build's program; a
+# copy beside the test's own file keeps such a file out of the scenario.
 prepare() {
   local i=$1 dir=$work/h$1
   mkdir -p "$dir"
@@ -71,7 +73,14 @@ prepare() {
     printf 'Nickname=%s\r\nGroup=%s\r\n' "$2" "$3"
     [ -n "${4:-}" ] && printf '%b' "$4"
   } > "$dir/Peerbeacon.ini"
-  cp "$linux/Peerbeacon.nxl" "$dir/Peerbeacon.nxl"
+  cp "$linux/peerbeacon-host" "$linux/Peerbeacon.nxl" "$dir/"
+}
+
+# The hosts started in the background, for wait_hosts.
+started=()
+wait_hosts() {
+  wait "${started[@]}" || true
+  started=()
 }
 
 # run_linux I SCRIPT-LINES...: runs a Linux host in namespace I in the background.
@@ -79,18 +88,32 @@ run_linux() {
   local i=$1
   shift
   printf '%s\n' "$@" quit > "$work/h$i/script.txt"
-  (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$linux/peerbeacon-host" \
+  (cd "$work/h$i" && "$PB_VLAN_SH" exec "$i" timeout -k 5 120 "$work/h$i/peerbeacon-host" \
      --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
      >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
+  started+=($!)
 }
 
+# run_windows I SCRIPT-LINES...: the same with the Windows build under Wine.
 run_windows() {
   local i=$1
   shift
   printf '%s\r\n' "$@" quit > "$work/h$i/script.txt"
-  (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$windows/peerbeacon-host.exe" \
-     --machine --plugin "$windows/Peerbeacon.nxl" --script script.txt </dev/null \
+  cp "$windows/peerbeacon-host.exe" "$windows/Peerbeacon.nxl" "$work/h$i/"
+  (cd "$work/h$i" && timeout -k 5 140 "$PB_VLAN_SH" wine "$i" "$work/h$i/peerbeacon-host.exe" \
+     --machine --plugin "$work/h$i/Peerbeacon.nxl" --script script.txt </dev/null \
      >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
+  started+=($!)
+}
+
+# wait_for FILE REGEX SECONDS: waits until a line of FILE matches; false when none does in time.
+wait_for() {
+  local t=0
+  until tr -d '\r' < "$1" 2>/dev/null | grep -Eq -- "$2"; do
+    t=$((t + 1))
+    [ "$t" -le $(($3 * 10)) ] || return 1
+    sleep 0.1
+  done
 }
 
 out() { tr -d '\r' < "$work/h$1/out.txt"; }
@@ -127,19 +150,21 @@ a3=$( [ "$PB_VLAN_N" -ge 3 ] && addr 3 || echo none)
 case $scenario in
   mixed | linux-pair)
     # Two Linux hosts and a third (Windows under Wine, or Linux): they find each other, see
-    # absence changes and groups, carry memos every way, and see a leave.
+    # absence changes and groups, carry memos every way, and see a leave. Nobody leaves before
+    # the memos addressed to it have arrived: bob then leaves, alice once bob is gone, and the
+    # third host once alice is gone.
     prepare 1 alice 'Sales>East&Staff'
     prepare 2 bob 'Sales>West'
     prepare 3 carol 'Support'
     common=("wait-peers 3 40")
     run_linux 1 "${common[@]}" "absence 5" "wait-memos 2 40" "send @$a3 alice-to-3" \
-      "send @$a2 alice-to-bob" peers groups "wait-peer $a2 gone 40" "sleep 500" leave
+      "send @$a2 alice-to-bob" peers groups "wait-peer $a2 gone 40" leave
     run_linux 2 "${common[@]}" "wait-peer $a1 2 20" "send @$a1 bob-to-alice" "wait-memos 2 40" \
-      peers groups "sleep 1000" leave
+      peers groups leave
     third=("${common[@]}" "wait-peer $a1 2 20" "send @$a1 three-to-alice" "send @$a2 three-to-bob"
            "wait-memos 1 40" peers "wait-peer $a1 gone 40")
     if [ "$scenario" = mixed ]; then run_windows 3 "${third[@]}"; else run_linux 3 "${third[@]}"; fi
-    wait
+    wait_hosts
     for i in 1 2 3; do
       expect_exit "$i"
       expect "$i" '^STATUS 7 ' "not fully running"
@@ -170,12 +195,16 @@ case $scenario in
     ;;
 
   domains)
-    # Different domain keys on one multicast group: neither sees the other.
+    # Different domain keys on one multicast group: neither sees the other. Host 1 runs
+    # first, so it hears host 2's start; host 2 hears host 1's absence change. Each lists its
+    # peers only after a memo (which no domain key stops) that the other sent behind its
+    # announcement.
     prepare 1 one Anonymous 'DomainKeyLw=1\r\n'
     prepare 2 two Anonymous 'DomainKeyUw=1\r\nDomainKeyLw=1\r\n'
-    run_linux 1 "wait-peers 1 20" "sleep 3000" peers
-    run_linux 2 "wait-peers 1 20" "sleep 3000" peers
-    wait
+    run_linux 1 "wait-peers 1 20" "wait-memos 1 40" "absence 1" "send $a2:7129 one-to-two" peers
+    wait_for "$work/h1/out.txt" '^WAITED ' 30 || fail "host 1 did not list itself"
+    run_linux 2 "wait-peers 1 20" "send $a1:7129 two-to-one" "wait-memos 1 40" peers
+    wait_hosts
     for i in 1 2; do
       expect_exit "$i"
       expect "$i" '^PEERS count=1$' "sees a host of another domain"
@@ -183,17 +212,22 @@ case $scenario in
     ;;
 
   access)
-    # Host 2 admits only hosts 2 and 3: host 1's presence and memos are ignored.
+    # Host 2 admits only hosts 2 and 3: host 1's presence and memos are ignored. Host 1 runs
+    # first, so it hears host 2's start and answers it; then it announces an absence, sends
+    # its refused memo (to the address: host 2 never answers it) and tells host 3 by a memo,
+    # whereupon host 3 sends the memo that host 2 waits for before it lists its peers. Each
+    # host stays until the one it waits for has left, so that no leave hides a wrong entry.
     prepare 1 one Anonymous
     prepare 2 two Anonymous 'CheckFrom=1\r\n'
     prepare 3 three Anonymous
     printf '%s\n' "# hosts 2 and 3 only" "$a2" "$a3/32 # three" > "$work/h2/allow.lst"
-    # Host 1 may never list host 2 (which does not answer it), so it sends to the address.
-    run_linux 1 "wait-peers 2 20" "sleep 1500" "send $a2:7129 refused-memo" "sleep 1000" leave \
-      "sleep 1500"
-    run_linux 2 "wait-peers 2 20" "sleep 4000" peers "wait-memos 1 20"
-    run_linux 3 "wait-peers 3 20" "send @$a2 admitted-memo" "sleep 5000"
-    wait
+    run_linux 1 "wait-peers 1 20" "wait-peer $a2 1 40" "absence 1" "send $a2:7129 refused-memo" \
+      "wait-peer $a3 1 40" "send @$a3 go-ahead" "wait-peer $a3 gone 40"
+    wait_for "$work/h1/out.txt" '^WAITED ' 30 || fail "host 1 did not list itself"
+    run_linux 2 "wait-peers 2 20" "wait-memos 1 40" peers
+    run_linux 3 "wait-peers 3 20" "wait-memos 1 40" "send @$a2 admitted-memo" \
+      "wait-peer $a2 gone 40"
+    wait_hosts
     expect_exit 1 1  # its memo was refused, as it should be
     expect_exit 2
     expect_exit 3
@@ -212,16 +246,17 @@ case $scenario in
     prepare 1 first Anonymous
     prepare 2 peer Anonymous
     mkdir -p "$work/h3"
-    cp "$work/h1/Peerbeacon.ini" "$work/h3/"
-    cp "$linux/Peerbeacon.nxl" "$work/h3/"
-    run_linux 1 "wait-peers 2 20" "sleep 4000" "wait-memos 1 20" peers status
-    sleep 1
+    cp "$work/h1/Peerbeacon.ini" "$work/h1/peerbeacon-host" "$work/h1/Peerbeacon.nxl" "$work/h3/"
+    run_linux 1 "wait-peers 2 20" "wait-memos 1 40" peers status
+    # The first instance has its sockets once it reports its status.
+    wait_for "$work/h1/out.txt" '^STATUS ' 30 || fail "host 1 did not start"
     printf '%s\n' "status" quit > "$work/h3/script.txt"
-    (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+    (cd "$work/h3" && "$PB_VLAN_SH" exec 1 timeout -k 5 60 "$work/h3/peerbeacon-host" --machine \
        --no-announce --plugin "$work/h3/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
        && echo 0 > rc.txt || echo $? > rc.txt)
-    run_linux 2 "wait-peers 2 20" "sleep 2000" "send @$a1 still-working"
-    wait
+    # Host 2 stays until host 1, which waits to list it, has left.
+    run_linux 2 "wait-peers 2 20" "send @$a1 still-working" "wait-peer $a1 gone 40"
+    wait_hosts
     expect 3 '^STATUS 5 running=1 listening=0 presence=1$' "the second instance is not at status 5"
     grep -Eq '^\[[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\] - Err\[sMulticast:bind\]:10048 : EntryControlThread'$'\r''$' \
       "$work/h3/Peerbeacon.err" || fail "host 3: no bind failure line in its error log"
@@ -241,20 +276,30 @@ case $scenario in
     printf '127.0.0.1 localhost\n' > "$work/h1/hosts"
     (cd "$work/h1" && "$PB_VLAN_SH" exec 1 unshare --net --mount sh -c \
        'ip link set lo up && mount --bind "$0" /etc/hosts && exec "$@"' "$work/h1/hosts" \
-       timeout -k 5 60 "$linux/peerbeacon-host" --machine \
+       timeout -k 5 60 "$work/h1/peerbeacon-host" --machine \
        --plugin "$work/h1/Peerbeacon.nxl" --script script.txt </dev/null >out.txt 2>err.txt \
        && echo 0 > rc.txt || echo $? > rc.txt)
     expect 1 '^STATUS 3 running=1 listening=1 presence=0$' "status is not 3 without an address"
     ;;
 
   malformed)
-    # Host 3 floods the group with malformed datagrams while host 2 changes its absence.
+    # Host 3 floods the group with malformed datagrams while host 2 changes its absence. The
+    # flood runs from before the hosts start until they have ended. Host 2 goes back to
+    # present once host 1 has told it (by a memo) that it saw the absence, and stays until
+    # host 1 has left.
     prepare 1 watcher Anonymous
     prepare 2 changer Anonymous
-    run_linux 1 "wait-peers 2 20" "wait-peer $a2 2 40" "wait-peer $a2 1 40" peers status
-    run_linux 2 "wait-peers 2 20" "sleep 3000" "absence 1" "sleep 2000" "absence 0" "sleep 3000"
-    "$PB_VLAN_SH" exec 3 python3 "$here/flood_datagrams.py" 239.191.38.82 7129 4000 6 &
-    wait
+    "$PB_VLAN_SH" exec 3 python3 -u "$here/flood_datagrams.py" 239.191.38.82 7129 1000000 120 \
+      > "$work/flood.txt" &
+    flood=$!
+    wait_for "$work/flood.txt" '^flooding ' 30 || fail "the flood did not start"
+    run_linux 1 "wait-peers 2 20" "wait-peer $a2 2 40" "send @$a2 seen-absent" \
+      "wait-peer $a2 1 40" peers status
+    run_linux 2 "wait-peers 2 20" "absence 1" "wait-memos 1 40" "absence 0" \
+      "wait-peer $a1 gone 40"
+    wait_hosts
+    kill "$flood" 2>/dev/null || true
+    wait "$flood" 2>/dev/null || true
     expect_exit 1
     expect_exit 2
     expect 1 '^PEERS count=2$' "the flood added or removed peers"
@@ -271,20 +316,25 @@ case $scenario in
       "$PB_VLAN_SH" exec "$i" tc qdisc add dev lan0 root tbf rate 20mbit burst 32kbit latency 400ms
     done
     big=16777216
-    start_host() {  # start_host DIR NAMESPACE SCRIPT-LINES...
+    start_host() {  # start_host DIR NAMESPACE SCRIPT-LINES...: the host's id goes to DIR/host.pid
       local dir=$1 ns=$2
       shift 2
       printf '%s\n' "$@" quit > "$dir/script.txt"
-      (cd "$dir" && "$PB_VLAN_SH" exec "$ns" timeout -k 5 120 "$linux/peerbeacon-host" --machine \
+      (cd "$dir" && "$PB_VLAN_SH" exec "$ns" timeout -k 5 120 \
+         sh -c 'echo $$ > host.pid && exec "$@"' sh "$dir/peerbeacon-host" --machine \
          --plugin "$dir/Peerbeacon.nxl" --script "$dir/script.txt" </dev/null >out.txt 2>err.txt \
          && echo 0 > rc.txt || echo $? > rc.txt) &
+      started+=($!)
     }
-    kill_host() { pkill -9 -f -- "--script $1/script.txt" || true; }
-    wait_for() {  # wait_for FILE REGEX SECONDS
+    kill_host() { kill -9 "$(cat "$1/host.pid")" 2>/dev/null || true; }
+    # wait_sending SECONDS: waits until a memo from host 2 has had 2 MB acknowledged: well under
+    # way, with most of its 16 MiB still to go.
+    wait_sending() {
       local t=0
-      until grep -Eq -- "$2" "$1" 2>/dev/null; do
+      until "$PB_VLAN_SH" exec 2 ss -Htin state established '( dport = :7129 )' 2>/dev/null |
+            grep -Eq 'bytes_acked:([2-9][0-9]{6}|[0-9]{8,})'; do
         t=$((t + 1))
-        [ "$t" -le $(($3 * 10)) ] || return 1
+        [ "$t" -le $(($1 * 10)) ] || return 1
         sleep 0.1
       done
     }
@@ -292,20 +342,24 @@ case $scenario in
     prepare 2 sender Anonymous
     for d in h1b h2b; do
       mkdir -p "$work/$d"
-      cp "$work/h${d:1:1}/Peerbeacon.ini" "$work/h${d:1:1}/Peerbeacon.nxl" "$work/$d/"
+      cp "$work/h${d:1:1}/Peerbeacon.ini" "$work/h${d:1:1}/Peerbeacon.nxl" \
+        "$work/h${d:1:1}/peerbeacon-host" "$work/$d/"
     done
-    start_host "$work/h1" 1 "wait-peers 2 20" "wait-memos 1 60" "sleep 60000"
+    start_host "$work/h1" 1 "wait-peers 2 20" "wait-memos 1 60" "sleep 60000"  # until killed
     start_host "$work/h2" 2 "wait-peers 2 20" "send-bytes @$a1 $big"
-    sleep 4
+    wait_sending 60 || fail "host 2: its large memo did not get under way"
     kill_host "$work/h2"
-    # The killed sender's memo never reaches the host; a new sender's does.
+    # The killed sender's memo never reaches the host; a new sender's does. Then the receiver
+    # is killed in the middle of the new sender's large memo, and once restarted it tells the
+    # sender by a memo that it is back.
     start_host "$work/h2b" 2 "wait-peers 2 20" "send @$a1 after-kill" "send-bytes @$a1 $big" \
-      "sleep 5000" "send @$a1 back-again"
+      "wait-memos 1 60" "send @$a1 back-again"
     wait_for "$work/h1/out.txt" 'data="after-kill"' 30 || fail "host 1: no memo after the kill"
-    sleep 3
+    wait_sending 60 || fail "host 2b: its large memo did not get under way"
     kill_host "$work/h1"
-    start_host "$work/h1b" 1 "wait-memos 1 40" peers
-    wait
+    start_host "$work/h1b" 1 "wait-peers 2 20" "send @$a2 receiver-is-back" "wait-memos 1 40" \
+      peers
+    wait_hosts
     expect_not 1 "length=$((big + 8))" "the killed sender's memo reached the host"
     expect 1 "^MEMO accepted=1 from=$a2 .*data=\"after-kill\"" "no memo from the new sender"
     expect 2b "^SENT to=$a1 result=0\$" "the new sender's first memo failed"

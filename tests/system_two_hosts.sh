@@ -26,23 +26,32 @@ fi
 host_program=$2
 plugin=$3
 n=2
-script=$PB_VLAN_DIR/commands.txt
-{
-  echo status
-  if [ "$CHECK_PRESENCE" = 1 ]; then
-    echo "wait-peers $n 20"
-    echo peers
-    # Stay until the other host has listed us too: quitting announces the exit.
-    echo "sleep 2000"
-  fi
-  echo quit
-} > "$script"
-
+# Each host runs its own copy of the program and the module from a folder of its own, beside
+# a settings file of its own: start-up reads the file beside the program before any other, so
+# one that the settings dialog left beside the build's program cannot change the outcome.
 pids=()
 for i in $(seq 1 "$n"); do
-  "$PB_VLAN_SH" exec "$i" sh -c 'cd "$1" && timeout -k 5 60 "$2" --machine \
-      --plugin "$3" --script "$4" </dev/null >"host$5.out" 2>"host$5.err"; echo $? >"host$5.rc"' \
-      sh "$PB_VLAN_DIR" "$host_program" "$plugin" "$script" "$i" &
+  dir=$PB_VLAN_DIR/h$i
+  mkdir -p "$dir"
+  cp "$host_program" "$dir/peerbeacon-host"
+  cp "$plugin" "$dir/Peerbeacon.nxl"
+  printf '[%s]\r\nNickname=host%s\r\n' "$(id -un)" "$i" > "$dir/Peerbeacon.ini"
+  other_var=PB_ADDR_$((3 - i))
+  {
+    echo status
+    if [ "$CHECK_PRESENCE" = 1 ]; then
+      echo "wait-peers $n 20"
+      echo peers
+      # Stay until the other host has listed us too (quitting announces the exit): each tells
+      # the other by a memo once it has listed its peers.
+      echo "send @${!other_var} listed"
+      echo "wait-memos 1 20"
+    fi
+    echo quit
+  } > "$dir/commands.txt"
+  "$PB_VLAN_SH" exec "$i" sh -c 'cd "$1" && timeout -k 5 60 ./peerbeacon-host --machine \
+      --plugin "$1/Peerbeacon.nxl" --script commands.txt </dev/null >"../host$2.out" 2>"../host$2.err"
+      echo $? >"../host$2.rc"' sh "$dir" "$i" &
   pids+=($!)
 done
 wait "${pids[@]}" || true

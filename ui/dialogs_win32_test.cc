@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/wait_until.h"
 #include "ui/message_texts.h"
 
 namespace {
@@ -79,10 +80,10 @@ BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM param) {
   return TRUE;
 }
 
-// A top-level dialog window with the caption, optionally owned by owner; null after 10 s.
+// A top-level dialog window with the caption, optionally owned by owner; null when none shows.
 HWND WaitForDialog(const wchar_t* caption, HWND owner = nullptr) {
-  for (int i = 0; i < 200; ++i) {
-    HWND found = nullptr;
+  HWND found = nullptr;
+  const bool shown = pb::test_support::WaitUntil([&] {
     if (caption != nullptr) {
       found = FindWindowW(L"#32770", caption);
     } else {
@@ -90,18 +91,15 @@ HWND WaitForDialog(const wchar_t* caption, HWND owner = nullptr) {
       EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
       found = search.found;
     }
-    if (found != nullptr && IsWindowVisible(found)) {
-      Sleep(300);  // let it paint before anyone looks at it
-      return found;
-    }
-    Sleep(50);
-  }
-  return nullptr;
+    return found != nullptr && IsWindowVisible(found);
+  });
+  if (!shown) return nullptr;
+  Sleep(300);  // let it paint before anyone looks at it
+  return found;
 }
 
 bool WaitGone(HWND window) {
-  for (int i = 0; i < 200 && IsWindow(window); ++i) Sleep(50);
-  return !IsWindow(window);
+  return pb::test_support::WaitUntil([&] { return !IsWindow(window); });
 }
 
 // Copies the window's client area on screen into a 24-bit BMP (PrintWindow draws nothing on Wine).
@@ -416,10 +414,14 @@ TEST_F(DialogsTest, SettingsDialogChecksSavesAndBrowses) {
         PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
         EXPECT_TRUE(WaitGone(open));
-        Sleep(200);
+        // The settings dialog shows the choice, then gives the current directory back.
+        char now_dir[MAX_PATH] = "";
+        pb::test_support::WaitUntil([&] {
+          GetCurrentDirectoryA(MAX_PATH, now_dir);
+          return Narrow(TextOf(GetDlgItem(dialog, 209))) == chosen &&
+                 strcmp(now_dir, start_dir) == 0;
+        });
         EXPECT_EQ(Narrow(TextOf(GetDlgItem(dialog, 209))), std::string(chosen));
-        char now_dir[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, now_dir);
         EXPECT_STREQ(now_dir, start_dir);
 
         SetText(dialog, 200, L"239.255.255.255");

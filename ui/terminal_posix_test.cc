@@ -19,6 +19,7 @@
 
 #include "peerbeacon.h"
 #include "platform/platform.h"
+#include "tests/wait_until.h"
 #include "ui/message_texts.h"
 #include "ui/resource_ids.h"
 #include "ui/settings_dialog.h"
@@ -51,9 +52,11 @@ class PseudoTerminal {
   }
   bool ok() const { return slave_ >= 0; }
 
-  // Reads until text has appeared behind what earlier calls consumed; false after 5 s.
+  // Reads until text has appeared behind what earlier calls consumed; false when it does not
+  // within the budget.
   bool Expect(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(test_support::ScaledMs(5000));
     for (;;) {
       const size_t at = seen_.find(text);
       if (at != std::string::npos) {
