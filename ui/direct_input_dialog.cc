@@ -51,7 +51,10 @@ int32_t MakeRecord(const char* text, PB_HGLOBAL* handle_out) {
 
 }  // namespace
 
-void DirectInputDialog::OnInit(DialogSurface&) { memset(text_, 0, kDirectInputSize); }
+bool DirectInputDialog::OnInit(DialogSurface&) {
+  memset(text_, 0, kDirectInputSize);
+  return true;
+}
 
 void DirectInputDialog::OnCommand(DialogSurface& surface, int id, Notification notification) {
   if (notification != Notification::kClicked) return;

@@ -16,6 +16,7 @@
 #include "ui/about_dialog.h"
 #include "ui/resource_ids.h"
 #include "ui/scripted_surface_test.h"
+#include "ui/settings_dialog.h"
 
 namespace pb::ui {
 namespace {
@@ -140,6 +141,30 @@ TEST_F(InputEntryTest, ConcurrentCallsShowTheirDialogsOneAfterTheOther) {
     ASSERT_NE(handles[i], nullptr);
     EXPECT_EQ(BlockBytes(handles[i], 55)[44 + 10], '\0');
     platform::GlobalFreeBlock(handles[i]);
+  }
+}
+
+// Which messages each procedure takes and which it leaves to the platform's default handling:
+// only the settings dialog answers help requests; the About box leaves its initialisation.
+TEST(DialogProcedureTest, InitialisationAndHelpGoToTheDefaultHandlingWhereNotTheirs) {
+  char text[kDirectInputSize];
+  DirectInputDialog direct_input(text);
+  AboutDialog about;
+  SettingsDialog settings;
+  const struct {
+    const char* name;
+    DialogProcedure& procedure;
+    bool handles_init;
+    bool handles_help;
+  } cases[] = {{"direct input", direct_input, true, false},
+               {"about", about, false, false},
+               {"settings", settings, true, true}};
+  for (const auto& c : cases) {
+    ScriptedSurface s;
+    EXPECT_EQ(c.procedure.OnInit(s), c.handles_init) << c.name;
+    for (int id : {PB_IDOK, PB_IDC_MCST_ADDR, PB_IDC_DIRECT_ADDRESS}) {
+      EXPECT_EQ(c.procedure.OnControlHelp(s, id), c.handles_help) << c.name << " " << id;
+    }
   }
 }
 
