@@ -40,7 +40,8 @@ class DialogSurface {
  public:
   virtual ~DialogSurface() = default;
 
-  // At most max_chars characters of the control's text.
+  // At most max_chars characters (bytes) of the control's text, never ending inside a
+  // double-byte character.
   virtual std::string GetText(int id, size_t max_chars) = 0;
   virtual void SetText(int id, const std::string& text) = 0;
   virtual void Enable(int id, bool enabled) = 0;
