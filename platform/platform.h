@@ -201,8 +201,8 @@ uint32_t SystemCodePage();
 // ---------------------------------------------------------------------------------------------
 // Private-profile (INI) functions with the Win32 rules: section and key names matched without
 // regard to case (in the Linux build by SameProfileName, in the Windows build by the system),
-// the first match wins, values trimmed and one surrounding pair of quotes
-// dropped; writes rewrite a key in place and create the file and the section when missing.
+// the first match wins, values trimmed and one surrounding pair of quotes dropped; writes
+// rewrite a key in place and create the file and the section when missing.
 
 // Copies the value (or default_value) into buffer, at most size - 1 characters and a NUL, and
 // returns the number of characters copied.
