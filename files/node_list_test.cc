@@ -313,6 +313,34 @@ TEST_F(NodeListTest, LongSectionLookupsKeepTheFirstMatch) {
   }
 }
 
+// Nicknames in Shift-JIS whose only difference is a trail byte that reads as an ASCII letter
+// ('J' against 'j', 'A' against 'a') belong to different peers, and each keeps its own value.
+TEST_F(NodeListTest, LookAlikeDoubleByteNicknamesKeepTheirOwnValues) {
+  if (platform::SystemCodePage() != 932) GTEST_SKIP() << "the system's code page is not 932";
+  const std::string kashi = "\x83\x4A\x83\x56", nishi = "\x83\x6A\x83\x56";
+  const std::string kana_a = "\x83\x41", kana_di = "\x83\x61";
+  WriteNodeList(
+      "[GROUP]\r\nCOUNT=2\r\nGROUP1=East\r\nGROUP2=West\r\n[MACHINE]\r\n"
+      "DEFAULT=Guest\r\n" +
+      kashi + "=Kashi,1\r\n" + nishi + "=Nishi,2\r\n" + kana_a + "=A,1\r\n" + kana_di +
+      "=Di,2\r\n");
+  GroupTable table;
+  ReadNodeListGroups(&table);
+  const struct {
+    std::string key;
+    const char* name;
+    std::vector<int32_t> groups;
+  } peers[] = {{nishi, "Nishi", {1}},
+               {kashi, "Kashi", {0}},
+               {kana_di, "Di", {1}},
+               {kana_a, "A", {0}},
+               {"\x83\x6A", "Guest", {}}};
+  for (const auto& peer : peers) {
+    EXPECT_EQ(Name(peer.key.c_str()), peer.name);
+    EXPECT_EQ(Groups(peer.key.c_str(), table), peer.groups) << peer.name;
+  }
+}
+
 // The state the key reader needs: an initialised plug-in with an entry list.
 class NodeListKeyTest : public testing::Test {
  protected:

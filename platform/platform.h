@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // windows.h defines some of the names below as macros for its own functions; a file that
@@ -187,9 +188,29 @@ class ReadOnlyFileView {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Text of code page 932, the Japanese code page that names, nicknames and files are written in.
+// A lead byte (0x81-0x9F, 0xE0-0xFC) and the byte after it, its trail byte, form one double-byte
+// character; any other byte is a character of its own. Trail bytes take values that also stand
+// for ASCII letters and for lead bytes, so a byte's role shows only from the start of the text.
+
+bool IsCp932LeadByte(unsigned char byte);
+// The length of the longest start of text that is at most max_bytes long and ends behind a
+// whole character: never between a lead byte and its trail byte, nor on a lead byte that has
+// no trail byte.
+size_t Cp932FittingLength(std::string_view text, size_t max_bytes);
+// Whether two section or key names are one name, as the Windows profile functions compare them
+// under code page 932: ASCII letters match without regard to case where they stand as
+// characters of their own; trail bytes and every other byte must be equal.
+bool SameProfileName(std::string_view a, std::string_view b);
+// The ANSI code page the system's 8-bit strings are in: 932 in the Linux build, which treats
+// them as Japanese; the system's own setting on Windows.
+uint32_t SystemCodePage();
+
+// ---------------------------------------------------------------------------------------------
 // Private-profile (INI) functions with the Win32 rules: section and key names matched without
-// regard to case, the first match wins, values trimmed and one surrounding pair of quotes
-// dropped; writes rewrite a key in place and create the file and the section when missing.
+// regard to case (in the Linux build by SameProfileName, in the Windows build by the system),
+// the first match wins, values trimmed and one surrounding pair of quotes dropped; writes
+// rewrite a key in place and create the file and the section when missing.
 
 // Copies the value (or default_value) into buffer, at most size - 1 characters and a NUL, and
 // returns the number of characters copied.
@@ -214,7 +235,7 @@ struct ProfileEntry {
 };
 bool GetProfileSection(const char* section, const char* path, std::vector<ProfileEntry>* entries);
 // Whether a key name given by GetProfileSection matches the name a lookup asks for, by the
-// lookups' own rule (without regard to case).
+// lookups' own rule (without regard to case, as above).
 bool ProfileKeyMatches(const std::string& found, const char* asked);
 
 // ---------------------------------------------------------------------------------------------

@@ -45,7 +45,19 @@ struct Case {
   const char* file;  // the file before the writes; null: no file
   std::vector<Write> writes;
   std::vector<Read> reads;
+  // Names with double-byte characters compare as on a Japanese system only where the system's
+  // 8-bit strings are in code page 932.
+  bool japanese = false;
 };
+
+// Shift-JIS names whose trail bytes are ASCII letters: KASHI and NISHI differ only in a trail
+// byte that is 'J' in one and 'j' in the other, A and DI in one that is 'A' and 'a'. EQ is a
+// character whose trail byte is also a lead byte's value.
+#define KASHI "\x83\x4A\x83\x56"
+#define NISHI "\x83\x6A\x83\x56"
+#define KANA_A "\x83\x41"
+#define KANA_DI "\x83\x61"
+#define EQ "\x81\x81"
 
 const Case kCases[] = {
     {"NamesMatchWithoutCase",
@@ -118,12 +130,29 @@ const Case kCases[] = {
      "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n[C]\r\nw=4\r\n",
      {{"A", "x", nullptr}, {"B", nullptr, nullptr}},
      {Str("A", "x", "default"), Str("A", "y", "2"), Str("B", "z", "default"), Str("C", "w", "4")}},
+    {"DoubleByteNamesMatchOnlyThemselves",
+     "[" KASHI "]\r\nk=ka\r\n[" NISHI "]\r\nk=ni\r\n[M]\r\n" KASHI "=kashi\r\n" NISHI
+     "=nishi\r\n" KANA_A "=a\r\n" KANA_DI "=di\r\n" EQ "X=eq\r\n\xB1Y=half\r\n",
+     {},
+     {Str(NISHI, "k", "ni"), Str(KASHI, "k", "ka"), Str("M", NISHI, "nishi"),
+      Str("M", KASHI, "kashi"), Str("m", KANA_DI, "di"), Str("M", KANA_A, "a"),
+      Str("M", EQ "x", "eq"), Str("M", "\xB1y", "half"), Str("M", "\x83\x4A", "default")},
+     true},
+    {"WritingADoubleByteNameLeavesItsLookAlikeAlone",
+     "[" KASHI "]\r\n" KASHI "=kashi\r\n",
+     {{NISHI, NISHI, "nishi"}, {KASHI, NISHI, "nishi2"}},
+     {Str(KASHI, KASHI, "kashi"), Str(KASHI, NISHI, "nishi2"), Str(NISHI, NISHI, "nishi"),
+      Str(NISHI, KASHI, "default")},
+     true},
 };
 
 class ProfileTableTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ProfileTableTest, ReadsAfterWrites) {
   const Case& c = GetParam();
+  if (c.japanese && SystemCodePage() != 932) {
+    GTEST_SKIP() << "the system's code page is " << SystemCodePage() << ", not 932";
+  }
   TempDir dir;
   const std::string path = dir.File("Peerbeacon.ini");
   if (c.file != nullptr) WriteBytes(path, c.file);
@@ -185,6 +214,22 @@ TEST(ProfileTest, SectionListingGivesValuesAsLookupsDo) {
   EXPECT_TRUE(GetProfileSection("Missing", path.c_str(), &entries));
   EXPECT_TRUE(entries.empty());
   EXPECT_FALSE(GetProfileSection("MACHINE", dir.File("absent.ini").c_str(), &entries));
+}
+
+// The section listing and the key matching that readers of a listing use follow the lookups'
+// rule for double-byte names too.
+TEST(ProfileTest, ListingAndKeyMatchingKeepDoubleByteNamesApart) {
+  if (SystemCodePage() != 932) GTEST_SKIP() << "the system's code page is not 932";
+  TempDir dir;
+  const std::string path = dir.File("NodeList.ini");
+  WriteBytes(path, "[" KASHI "]\r\nk=ka\r\n[" NISHI "]\r\nk=ni\r\n");
+  std::vector<ProfileEntry> entries;
+  ASSERT_TRUE(GetProfileSection(NISHI, path.c_str(), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].value, "ni");
+  EXPECT_FALSE(ProfileKeyMatches(NISHI, KASHI));
+  EXPECT_FALSE(ProfileKeyMatches(KANA_A, KANA_DI));
+  EXPECT_TRUE(ProfileKeyMatches(EQ "X\xB1Y", " " EQ "x\xB1y"));
 }
 
 #if !defined(_WIN32)

@@ -8,9 +8,11 @@
 namespace pb::ui {
 
 // Its texts stand in the template; OK, Enter, Escape and the close box all end it with 1.
+// Everything but commands, its initialisation and help requests included, is left to the
+// platform's default handling.
 class AboutDialog : public DialogProcedure {
  public:
-  void OnInit(DialogSurface&) override {}
+  bool OnInit(DialogSurface&) override { return false; }
   void OnCommand(DialogSurface& surface, int id, Notification notification) override;
 };
 

@@ -40,7 +40,8 @@ class DialogSurface {
  public:
   virtual ~DialogSurface() = default;
 
-  // At most max_chars characters of the control's text.
+  // At most max_chars characters (bytes) of the control's text, never ending inside a
+  // double-byte character.
   virtual std::string GetText(int id, size_t max_chars) = 0;
   virtual void SetText(int id, const std::string& text) = 0;
   virtual void Enable(int id, bool enabled) = 0;
@@ -64,14 +65,18 @@ class DialogSurface {
 };
 
 // The platform-neutral half of a dialog: receives its events and acts through the surface.
+// Commands are always the procedure's; the initialisation and help requests may be left to
+// the platform's default dialog handling, as each procedure's answer says.
 class DialogProcedure {
  public:
   virtual ~DialogProcedure() = default;
-  virtual void OnInit(DialogSurface& surface) = 0;
+  // True when the procedure handled the initialisation; the platform then sets the initial
+  // focus. False leaves it to the default handling.
+  virtual bool OnInit(DialogSurface& surface) = 0;
   virtual void OnCommand(DialogSurface& surface, int id, Notification notification) = 0;
-  // Context help asked for the control control_id. Anything the procedure does not know is
-  // ignored.
-  virtual void OnControlHelp(DialogSurface& /*surface*/, int /*control_id*/) {}
+  // Context help asked for the control control_id. True when the procedure handled the
+  // request; false leaves it to the default handling (which passes it to the owner).
+  virtual bool OnControlHelp(DialogSurface& /*surface*/, int /*control_id*/) { return false; }
 };
 
 enum class DialogKind { kSettings, kDirectInput, kAbout };

@@ -1,5 +1,6 @@
 // dialogs_posix.cc: the Linux surface: each dialog as a form on the terminal, one field per
-// line, Enter keeping a value; without a terminal every dialog ends as cancelled.
+// line, Enter keeping a value and "-" clearing it; without a terminal every dialog ends as
+// cancelled.
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -18,6 +19,9 @@ namespace pb::ui {
 namespace {
 
 enum class ItemKind { kHeading, kStatic, kEdit, kDropDown, kButton };
+
+// The answer to a field's prompt that empties the field.
+constexpr char kClearAnswer[] = "-";
 
 // One control of a form. Labels are Shift-JIS bytes (plain ASCII for the English ones); key
 // is what the user types to press a button.
@@ -87,9 +91,11 @@ class TerminalSurface : public DialogSurface {
  public:
   explicit TerminalSurface(Terminal& terminal) : terminal_(terminal) {}
 
+  // Field texts are Shift-JIS; like the system's edit controls, the cut never leaves half of
+  // a double-byte character.
   std::string GetText(int id, size_t max_chars) override {
     const std::string& text = controls_[id].text;
-    return text.substr(0, max_chars);
+    return text.substr(0, platform::Cp932FittingLength(text, max_chars));
   }
   void SetText(int id, const std::string& text) override { controls_[id].text = text; }
   void Enable(int id, bool enabled) override { controls_[id].enabled = enabled; }
@@ -169,7 +175,7 @@ class FormSession {
     while (!surface_.ended()) {
       if (ask_fields) {
         ShowStatics();
-        if (HasFields()) terminal_.Write("(Enter keeps a value)\n");
+        if (HasFields()) terminal_.Write("(Enter keeps a value, - clears it)\n");
         if (!AskFields()) return Escape();
         ask_fields = false;
       }
@@ -231,7 +237,13 @@ class FormSession {
                     Printable(surface_.control(item.id).text) + "] ");
     std::string line;
     if (!terminal_.ReadLine(&line)) return false;
-    if (!line.empty()) surface_.SetText(item.id, line);
+    // An empty answer cannot both keep and clear a value: a lone "-" stands for the empty
+    // field that a dialog's user gets by deleting the text.
+    if (line == kClearAnswer) {
+      surface_.SetText(item.id, std::string());
+    } else if (!line.empty()) {
+      surface_.SetText(item.id, line);
+    }
     return true;
   }
 

@@ -101,13 +101,14 @@ Notification NotificationOf(int code) {
 }
 
 // Every dialog runs through this one procedure; the neutral procedure rides in DWLP_USER.
+// FALSE hands a message to the dialog manager's default handling.
 INT_PTR CALLBACK ModalDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   try {
     if (message == WM_INITDIALOG) {
       SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       Win32Surface surface(dialog);
-      reinterpret_cast<DialogProcedure*>(lparam)->OnInit(surface);
-      return TRUE;  // the dialog manager sets the initial focus
+      // TRUE: the dialog manager sets the initial focus.
+      return reinterpret_cast<DialogProcedure*>(lparam)->OnInit(surface) ? TRUE : FALSE;
     }
     auto* procedure = reinterpret_cast<DialogProcedure*>(GetWindowLongPtrW(dialog, DWLP_USER));
     if (procedure == nullptr) return FALSE;
@@ -120,8 +121,7 @@ INT_PTR CALLBACK ModalDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARA
       const auto* info = reinterpret_cast<const HELPINFO*>(lparam);
       // Help about a menu goes to the default handling; help about a control is ours.
       if (info == nullptr || info->iContextType != HELPINFO_WINDOW) return FALSE;
-      procedure->OnControlHelp(surface, info->iCtrlId);
-      return TRUE;
+      return procedure->OnControlHelp(surface, info->iCtrlId) ? TRUE : FALSE;
     }
   } catch (...) {
     // Nothing may unwind through the system's dialog code.

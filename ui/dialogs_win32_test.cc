@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -524,6 +525,64 @@ TEST_F(DialogsTest, AboutNamesThePluginAndItsVersion) {
         });
     EXPECT_EQ(result, 1);
   }
+}
+
+// What the dialog procedures answered to WM_INITDIALOG, by caption, and how many help
+// requests reached the host's window.
+std::map<std::wstring, LRESULT> g_init_answers;
+int g_owner_help_requests = 0;
+WNDPROC g_owner_proc = nullptr;
+
+LRESULT CALLBACK RecordInitAnswer(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+    g_init_answers[TextOf(call->hwnd)] = call->lResult;
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+LRESULT CALLBACK CountOwnerHelp(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_HELP) ++g_owner_help_requests;
+  return CallWindowProcW(g_owner_proc, window, message, wparam, lparam);
+}
+
+// A help request about a control of the About or direct-input dialog gets the default
+// handling, which passes it on to the owner; the settings dialog keeps it. The About box
+// leaves its initialisation to the default handling too.
+TEST_F(DialogsTest, HelpAndInitialisationGoToTheDefaultHandlingWhereNotHandled) {
+  g_init_answers.clear();
+  HHOOK hook =
+      SetWindowsHookExW(WH_CALLWNDPROCRET, RecordInitAnswer, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  g_owner_proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(owner_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountOwnerHelp)));
+  void* handle = nullptr;
+  const struct {
+    const wchar_t* caption;
+    std::function<int32_t()> open;
+    bool help_reaches_owner;
+    bool init_handled;
+  } cases[] = {{L"About", [&] { return LoadPlugin().about(owner_); }, true, false},
+               {L"直接入力", [&] { return LoadPlugin().input_entry(owner_, &handle); }, true, true},
+               {L"entry sheet", [&] { return LoadPlugin().configure(owner_); }, false, true}};
+  for (const auto& c : cases) {
+    const int before = g_owner_help_requests;
+    WithDialog(c.caption, c.open, [](HWND dialog) {
+      HELPINFO info{};
+      info.cbSize = sizeof info;
+      info.iContextType = HELPINFO_WINDOW;
+      info.iCtrlId = IDOK;
+      info.hItemHandle = GetDlgItem(dialog, IDOK);
+      SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+      EXPECT_TRUE(WaitGone(dialog));
+    });
+    EXPECT_EQ(g_owner_help_requests - before, c.help_reaches_owner ? 1 : 0) << Narrow(c.caption);
+    ASSERT_EQ(g_init_answers.count(c.caption), 1u) << Narrow(c.caption);
+    EXPECT_EQ(g_init_answers[c.caption] != 0, c.init_handled) << Narrow(c.caption);
+  }
+  SetWindowLongPtrW(owner_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_owner_proc));
+  UnhookWindowsHookEx(hook);
 }
 
 TEST_F(DialogsTest, StringTableMatchesTheShiftJisTexts) {

@@ -17,9 +17,13 @@ namespace {
 
 constexpr uint32_t kParseFailure = 0xFFFFFFFFu;
 
-// The direct-input lock and the text it guards, alive for the whole process.
-std::mutex& DirectInputLock() {
-  static std::mutex* lock = new std::mutex;
+// The direct-input lock and the text it guards, alive for the whole process. Like a critical
+// section, the lock may be entered again by the thread that holds it: a host may call
+// InputEntry again from a message that the first dialog's loop dispatches on that thread.
+// The inner call runs its whole dialog and makes its record before the outer one reads the
+// text again.
+std::recursive_mutex& DirectInputLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex;
   return *lock;
 }
 char g_direct_input_text[kDirectInputSize];
@@ -51,7 +55,10 @@ int32_t MakeRecord(const char* text, PB_HGLOBAL* handle_out) {
 
 }  // namespace
 
-void DirectInputDialog::OnInit(DialogSurface&) { memset(text_, 0, kDirectInputSize); }
+bool DirectInputDialog::OnInit(DialogSurface&) {
+  memset(text_, 0, kDirectInputSize);
+  return true;
+}
 
 void DirectInputDialog::OnCommand(DialogSurface& surface, int id, Notification notification) {
   if (notification != Notification::kClicked) return;
@@ -69,7 +76,7 @@ void DirectInputDialog::OnCommand(DialogSurface& surface, int id, Notification n
 int32_t RunInputEntry(DialogRunner& runner, PB_HWND owner, PB_HGLOBAL* handle_out) {
   if (handle_out == nullptr) return kNotMade;
   try {
-    std::lock_guard<std::mutex> hold(DirectInputLock());
+    std::lock_guard<std::recursive_mutex> hold(DirectInputLock());
     DirectInputDialog dialog(g_direct_input_text);
     if (runner.Run(DialogKind::kDirectInput, owner, dialog) != kDialogOk) return kNotMade;
     return MakeRecord(g_direct_input_text, handle_out);

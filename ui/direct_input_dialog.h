@@ -19,7 +19,8 @@ class DirectInputDialog : public DialogProcedure {
  public:
   // text: kDirectInputSize bytes; emptied when the dialog opens, filled by OK.
   explicit DirectInputDialog(char* text) : text_(text) {}
-  void OnInit(DialogSurface& surface) override;
+  // Empties the text; the platform sets the initial focus.
+  bool OnInit(DialogSurface& surface) override;
   void OnCommand(DialogSurface& surface, int id, Notification notification) override;
 
  private:

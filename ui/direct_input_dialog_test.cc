@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "ui/about_dialog.h"
 #include "ui/resource_ids.h"
 #include "ui/scripted_surface_test.h"
+#include "ui/settings_dialog.h"
 
 namespace pb::ui {
 namespace {
@@ -140,6 +143,60 @@ TEST_F(InputEntryTest, ConcurrentCallsShowTheirDialogsOneAfterTheOther) {
     ASSERT_NE(handles[i], nullptr);
     EXPECT_EQ(BlockBytes(handles[i], 55)[44 + 10], '\0');
     platform::GlobalFreeBlock(handles[i]);
+  }
+}
+
+// The lock behaves as a critical section does: the thread that holds it may enter again, as a
+// host does that calls InputEntry again while its first dialog runs its message loop.
+TEST_F(InputEntryTest, SameThreadMayEnterAgainWhileItsDialogIsOpen) {
+  ScriptedRunner inner(Type("10.0.0.2"));
+  PB_HGLOBAL inner_handle = nullptr;
+  int32_t inner_result = 0;
+  ScriptedRunner outer([&](ScriptedSurface& s, DialogProcedure& p) {
+    inner_result = RunInputEntry(inner, nullptr, &inner_handle);
+    s.SetText(PB_IDC_DIRECT_ADDRESS, "10.0.0.1");
+    Click(s, p, PB_IDOK);
+  });
+  PB_HGLOBAL outer_handle = nullptr;
+  auto done = std::make_shared<std::promise<int32_t>>();
+  std::thread([&, done] {
+    done->set_value(RunInputEntry(outer, nullptr, &outer_handle));
+  }).detach();
+  // A lock that the same thread cannot enter again never lets the call return.
+  auto result = done->get_future();
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+      << "a nested InputEntry on the same thread blocked";
+  EXPECT_EQ(result.get(), 1);
+  EXPECT_EQ(inner_result, 1);
+  ASSERT_NE(inner_handle, nullptr);
+  ASSERT_NE(outer_handle, nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char*>(BlockBytes(inner_handle, 53).data() + 44), "10.0.0.2");
+  EXPECT_STREQ(reinterpret_cast<const char*>(BlockBytes(outer_handle, 53).data() + 44), "10.0.0.1");
+  platform::GlobalFreeBlock(inner_handle);
+  platform::GlobalFreeBlock(outer_handle);
+}
+
+// Which messages each procedure takes and which it leaves to the platform's default handling:
+// only the settings dialog answers help requests; the About box leaves its initialisation.
+TEST(DialogProcedureTest, InitialisationAndHelpGoToTheDefaultHandlingWhereNotTheirs) {
+  char text[kDirectInputSize];
+  DirectInputDialog direct_input(text);
+  AboutDialog about;
+  SettingsDialog settings;
+  const struct {
+    const char* name;
+    DialogProcedure& procedure;
+    bool handles_init;
+    bool handles_help;
+  } cases[] = {{"direct input", direct_input, true, false},
+               {"about", about, false, false},
+               {"settings", settings, true, true}};
+  for (const auto& c : cases) {
+    ScriptedSurface s;
+    EXPECT_EQ(c.procedure.OnInit(s), c.handles_init) << c.name;
+    for (int id : {PB_IDOK, PB_IDC_MCST_ADDR, PB_IDC_DIRECT_ADDRESS}) {
+      EXPECT_EQ(c.procedure.OnControlHelp(s, id), c.handles_help) << c.name << " " << id;
+    }
   }
 }
 

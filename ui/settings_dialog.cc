@@ -78,7 +78,7 @@ std::string DialogSettingsPath() {
   return platform::ReplaceFileName(platform::ExecutablePath(), kSettingsFileName);
 }
 
-void SettingsDialog::OnInit(DialogSurface& surface) {
+bool SettingsDialog::OnInit(DialogSurface& surface) {
   section_ = UserSectionName();
   path_ = DialogSettingsPath();
 
@@ -109,6 +109,7 @@ void SettingsDialog::OnInit(DialogSurface& surface) {
   surface.SetText(PB_IDC_NODE_LIST_PATH,
                   ReadString(section_, "NodeListPath", "", kPathChars, path_));
   EnableNodeListPath(surface);
+  return true;
 }
 
 void SettingsDialog::OnCommand(DialogSurface& surface, int id, Notification notification) {
@@ -135,13 +136,14 @@ void SettingsDialog::OnCommand(DialogSurface& surface, int id, Notification noti
   }
 }
 
-void SettingsDialog::OnControlHelp(DialogSurface& surface, int control_id) {
+bool SettingsDialog::OnControlHelp(DialogSurface& surface, int control_id) {
   const bool has_topic = (control_id >= PB_IDC_MCST_ADDR && control_id <= PB_IDC_MCST_TTL) ||
                          (control_id >= PB_IDC_SEED_TYPE && control_id <= PB_IDC_NODE_LIST_SELECT);
   if (has_topic) {
     surface.Help(kHelpFile, HelpCommand::kContextPopup,
                  kHelpPopupBase + static_cast<uint32_t>(control_id));
   }
+  return true;
 }
 
 void SettingsDialog::Save(DialogSurface& surface) {

@@ -23,9 +23,10 @@ std::string DialogSettingsPath();
 
 class SettingsDialog : public DialogProcedure {
  public:
-  void OnInit(DialogSurface& surface) override;
+  bool OnInit(DialogSurface& surface) override;
   void OnCommand(DialogSurface& surface, int id, Notification notification) override;
-  void OnControlHelp(DialogSurface& surface, int control_id) override;
+  // Every request about a control counts as handled, also for controls without a topic.
+  bool OnControlHelp(DialogSurface& surface, int control_id) override;
 
  private:
   // Writes nothing and shows the first failing check's message when the input is refused.

@@ -221,6 +221,87 @@ TEST_F(TerminalFormTest, CancelAndEndOfInputWriteNothing) {
   EXPECT_EQ(ReadFile(settings_), before);
 }
 
+TEST_F(TerminalFormTest, DashClearsAFieldWhileEnterKeepsIt) {
+  ASSERT_TRUE(platform::WriteProfileString(user_.c_str(), "Group", "Dev", settings_.c_str()));
+  ASSERT_TRUE(
+      platform::WriteProfileString(user_.c_str(), "NodeListPath", "/nl.ini", settings_.c_str()));
+  auto shown = Async([] { return NetExConfigure(nullptr); });
+  ASSERT_TRUE(tty_.Expect("(Enter keeps a value, - clears it)\n"));
+  tty_.Answer("join address :", "239.191.38.82", "");
+  tty_.Answer("I/F address :", "0.0.0.0", "-");
+  for (int i = 0; i < 3; ++i) tty_.Send("");  // port, TTL, nickname
+  tty_.Answer("group :", "Dev", "-");
+  tty_.Send("");
+  tty_.Answer("node list file :", "/nl.ini", "-");
+  ASSERT_TRUE(tty_.Expect("> "));
+  tty_.Send("ok");  // an empty interface address does not parse
+  ASSERT_TRUE(tty_.Expect("[data error] " + Cp932ToUtf8(MessageTextSjis(PB_IDS_BAD_INTERFACE))));
+  tty_.Send("");
+  ASSERT_TRUE(tty_.Expect("> "));
+  tty_.Send("edit");
+  tty_.Send("");
+  tty_.Answer("I/F address :", "", "0.0.0.0");
+  for (int i = 0; i < 3; ++i) tty_.Send("");
+  tty_.Answer("group :", "", "");
+  tty_.Send("");
+  tty_.Answer("node list file :", "", "");
+  ASSERT_TRUE(tty_.Expect("> "));
+  tty_.Send("ok");
+  ASSERT_EQ(shown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(shown.get(), 1);
+  char value[64];
+  for (const char* key : {"Group", "NodeListPath"}) {
+    platform::GetProfileString(user_.c_str(), key, "<missing>", value, sizeof value,
+                               settings_.c_str());
+    EXPECT_STREQ(value, "") << key;
+  }
+}
+
+// The nickname keeps at most 60 bytes and never ends inside a Shift-JIS double-byte character,
+// whether it was typed or stored cut short. Trail bytes may have a lead byte's value (0x81 0x81).
+TEST_F(TerminalFormTest, NicknameCutKeepsWholeCharacters) {
+  const std::string ka = "\x83\x4A", eq = "\x81\x81";
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const struct {
+    std::string stored;  // empty: typed instead
+    std::string typed;
+    std::string saved;
+  } cases[] = {
+      {"", repeat(ka, 30), repeat(ka, 30)},
+      {"", "a" + repeat(ka, 30), "a" + repeat(ka, 29)},
+      {"", repeat(eq, 30), repeat(eq, 30)},
+      {"", "x" + repeat(eq, 30), "x" + repeat(eq, 29)},
+      {"", std::string(61, '\xB1'), std::string(60, '\xB1')},  // half-width kana are single
+      {std::string(59, 'n') + ka, "", std::string(59, 'n')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Printable(c.typed.empty() ? c.stored : c.typed));
+    std::remove(settings_.c_str());
+    if (!c.stored.empty()) {
+      ASSERT_TRUE(platform::WriteProfileString(user_.c_str(), "Nickname", c.stored.c_str(),
+                                               settings_.c_str()));
+    }
+    auto shown = Async([] { return NetExConfigure(nullptr); });
+    for (int i = 0; i < 4; ++i) tty_.Send("");
+    ASSERT_TRUE(tty_.Expect("nickname : ["));
+    tty_.Send(c.typed);
+    for (int i = 0; i < 3; ++i) tty_.Send("");
+    ASSERT_TRUE(tty_.Expect("node list file : [] "));
+    ASSERT_TRUE(tty_.Expect("> "));
+    tty_.Send("ok");
+    ASSERT_EQ(shown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(shown.get(), 1);
+    char saved[256];
+    platform::GetProfileString(user_.c_str(), "Nickname", "", saved, sizeof saved,
+                               settings_.c_str());
+    EXPECT_EQ(std::string(saved), c.saved);
+  }
+}
+
 TEST_F(TerminalFormTest, DirectInputFormMakesTheRecordOrNothing) {
   PB_HGLOBAL handle = nullptr;
   auto made = Async([&] { return InputEntry(nullptr, &handle); });

@@ -1,6 +1,4 @@
 // profile_posix.cc: the private-profile (INI) functions for the Linux build, with the Win32 rules.
-#include <strings.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,12 +20,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 // A name as the caller gives it counts without its surrounding blanks, like a name in the file.
-bool SameName(std::string_view a, const char* b) {
-  const std::string_view asked = Trim(b);
-  // Empty views may carry null data, which strncasecmp must not be given even for 0 bytes.
-  return a.size() == asked.size() &&
-         (asked.empty() || strncasecmp(a.data(), asked.data(), asked.size()) == 0);
-}
+bool SameName(std::string_view a, const char* b) { return SameProfileName(a, Trim(b)); }
 
 // Editors may start a UTF-8 file with a byte order mark; it is not part of the first line.
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";

@@ -273,6 +273,8 @@ bool ComputerName(std::string* name) {
   return true;
 }
 
+uint32_t SystemCodePage() { return 932; }
+
 void* GlobalAllocZeroed(size_t size) { return calloc(size == 0 ? 1 : size, 1); }
 void* GlobalLockBlock(void* handle) { return handle; }
 void GlobalUnlockBlock(void*) {}

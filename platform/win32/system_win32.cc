@@ -233,6 +233,8 @@ bool ComputerName(std::string* name) {
   return true;
 }
 
+uint32_t SystemCodePage() { return GetACP(); }
+
 // A zero-byte movable block would be allocated discarded and could not be locked.
 void* GlobalAllocZeroed(size_t size) {
   return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size == 0 ? 1 : size);
