@@ -16,6 +16,7 @@
 
 #include "bench/bench_common.h"
 #include "core/plugin_state.h"
+#include "core/settings.h"
 #include "peerbeacon.h"
 #include "platform/platform.h"
 #include "store/entry_list.h"
@@ -121,8 +122,7 @@ int main(int argc, char** argv) {
   const std::vector<int64_t> sizes =
       pbbench::ParseList(pbbench::Option(argc, argv, "--sizes", "100,1000,10000"));
   const int runs = static_cast<int>(pbbench::IntOption(argc, argv, "--runs", 7));
-  std::string user;
-  if (!pb::platform::LogonUserName(&user) || user.empty()) user = "Anonymous";
+  const std::string user = pb::UserSectionName();
   WriteSettings(user, node_list);
   if (pb::testing_host::Initialize("host read bench", nullptr) != 1) {
     std::fprintf(stderr, "host_read_bench: the plug-in did not start\n");

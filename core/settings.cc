@@ -90,4 +90,10 @@ SettingsResult ApplySettings(const Settings& s, PluginState* state) {
   return SettingsResult::kOk;
 }
 
+std::string UserSectionName() {
+  std::string name;
+  if (!platform::LogonUserName(&name) || name.empty()) name = kAnonymous;
+  return name;
+}
+
 }  // namespace pb

@@ -34,6 +34,10 @@ struct Settings {
   int32_t checkFrom = 0;
 };
 
+// The name of the logon user's section, in the settings file and the host-side file that
+// points to the node list: the logon user name, "Anonymous" when it cannot be read.
+std::string UserSectionName();
+
 // Reads the user's section of the settings file at path; an empty path means no file was
 // found and gives the built-in values. logon_user is the section name and the nickname's
 // default.

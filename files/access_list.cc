@@ -31,11 +31,9 @@ uint32_t NetworkMask(int n) {
 // The prefix length as atoi reads it; a token holds no blanks or signs, so its leading digits.
 // Saturates instead of overflowing; the caller clamps to 0..32.
 int ReadPrefix(const char* text) {
-  int value = 0;
-  for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-    if (value < 1000) value = value * 10 + (*p - '0');
-  }
-  return value;
+  const uint64_t held =
+      platform::ReadLeadingNumber(text, platform::LeadingBlanks::kNone, false).held;
+  return held < 1000 ? static_cast<int>(held) : 1000;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // node_list.cc: locating "NodeList.ini" and reading its GROUP and MACHINE sections.
 #include "files/node_list.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "core/plugin_state.h"
+#include "core/settings.h"
 #include "files/profile_cache.h"
 #include "platform/platform.h"
 #include "store/entry_list.h"
@@ -40,8 +42,8 @@ std::string PrimusPath() {
 std::string UserSection() {
   std::lock_guard<std::mutex> lock(g_facts_mutex);
   if (g_user_section != nullptr) return *g_user_section;
-  std::string user;
-  if (!platform::LogonUserName(&user) || user.empty()) return "Anonymous";
+  const std::string user = UserSectionName();
+  if (user == kAnonymous) return user;  // a passing failure is asked about again next time
   g_user_section = new std::string(user);
   return user;
 }
@@ -53,16 +55,11 @@ std::shared_ptr<const ProfileSnapshot> NodeListSnapshot(const std::string& path)
 // atoi: leading white space, an optional sign, the leading digits; saturates where atoi's
 // result would be undefined.
 int32_t ReadLikeAtoi(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
-  }
-  return static_cast<int32_t>(negative ? -value : value);
+  const platform::LeadingNumber n =
+      platform::ReadLeadingNumber(text, platform::LeadingBlanks::kAnyCSpace, true);
+  const auto value =
+      static_cast<int32_t>(std::min<uint64_t>(n.held, std::numeric_limits<int32_t>::max()));
+  return n.negative ? -value : value;
 }
 
 // The first two fields of a GROUP value as the standard tokenizer splits it at commas: a run

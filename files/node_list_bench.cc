@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/plugin_state.h"
+#include "core/settings.h"
 #include "files/profile_cache.h"
 #include "hostview/host_interface.h"
 #include "platform/platform.h"
@@ -54,8 +55,7 @@ int main() {
       out << "peer" << p << "=Person " << p << "," << (p % 50 + 1) << "&" << (p % 7 + 1) << "\r\n";
     }
   }
-  std::string user;
-  if (!pb::platform::LogonUserName(&user) || user.empty()) user = "Anonymous";
+  const std::string user = pb::UserSectionName();
   const std::string primus =
       pb::platform::ReplaceFileName(pb::platform::ExecutablePath(), "Primus.ini");
   std::ofstream(primus, std::ios::binary)

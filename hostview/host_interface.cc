@@ -12,17 +12,12 @@
 #include "store/entry_list.h"
 #include "store/group_table.h"
 #include "wire/byte_order.h"
+#include "wire/records.h"
 
 namespace pb {
 namespace {
 
-constexpr int32_t kVersion = 256;
-constexpr int32_t kEntryKind = 2;
-constexpr int32_t kEntryFixedSize = 44;
-constexpr int32_t kNameOffset = 44;
-constexpr int32_t kAddressOffset = 28;
-constexpr int32_t kIpv4Offset = 32;
-constexpr int32_t kGroupFixedSize = 20;
+constexpr int32_t kNameOffset = kEntryFixedSize;  // the name stands right behind the fixed part
 constexpr int32_t kLongestDottedText = 15;
 
 bool Initialized() { return g_stOrgData.initialized.load() != 0; }
@@ -81,18 +76,6 @@ void WriteIds(uint8_t* at, const int32_t* ids, int32_t count) {
 }
 
 }  // namespace
-
-void WriteEntryRecordHeader(uint8_t* record, int32_t size, int32_t status, int32_t group_count,
-                            int32_t group_ids_offset, const uint8_t address[16]) {
-  WriteLe32Signed(record + 0, size);
-  WriteLe32Signed(record + 4, kVersion);
-  WriteLe32Signed(record + 8, kEntryKind);
-  WriteLe32Signed(record + 12, status);
-  WriteLe32Signed(record + 16, group_count);
-  WriteLe32Signed(record + 20, group_ids_offset);
-  WriteLe32Signed(record + 24, kNameOffset);
-  memcpy(record + kAddressOffset, address, 16);
-}
 
 int32_t BuildEntryRecord(uint8_t* record, size_t capacity, const uint8_t address[16],
                          const char* name, size_t name_field_size) {
@@ -220,13 +203,7 @@ int32_t HostGetGroupData(int32_t index, void* record, int32_t size) {
   if (length > 0x7FFFFFFFu - 21) return -1;
   const int32_t record_size = static_cast<int32_t>(length) + 21;
   if (record == nullptr || size < record_size) return record_size;
-  uint8_t* out = static_cast<uint8_t*>(record);
-  WriteLe32Signed(out + 0, record_size);
-  WriteLe32Signed(out + 4, kVersion);
-  WriteLe32Signed(out + 8, parent);
-  WriteLe32Signed(out + 12, 0);
-  WriteLe32Signed(out + 16, kGroupFixedSize);
-  memcpy(out + kGroupFixedSize, name, length + 1);
+  WriteGroupRecord(static_cast<uint8_t*>(record), parent, name, length);
   return record_size;
 }
 
@@ -236,15 +213,19 @@ int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32
   }
   const uint8_t* ra = static_cast<const uint8_t*>(a);
   const uint8_t* rb = static_cast<const uint8_t*>(b);
-  if (ReadLe32Signed(ra + 8) != kEntryKind || ReadLe32Signed(rb + 8) != kEntryKind) return 0;
-  return memcmp(ra + kIpv4Offset, rb + kIpv4Offset, 4) == 0 ? 1 : 0;
+  // Only the fixed parts are read: the sizes are checked above.
+  if (!IsEntryRecord({ra, static_cast<size_t>(kEntryFixedSize)}) ||
+      !IsEntryRecord({rb, static_cast<size_t>(kEntryFixedSize)})) {
+    return 0;
+  }
+  return memcmp(ra + kEntryIpv4Field, rb + kEntryIpv4Field, 4) == 0 ? 1 : 0;
 }
 
 int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size) {
   // The size is checked first so that a short record is never read beyond its end.
   if (record == nullptr || record_size < kEntryFixedSize) return 0;
   const uint8_t* in = static_cast<const uint8_t*>(record);
-  if (ReadLe32Signed(in + 8) != kEntryKind) return 0;
+  if (!IsEntryRecord({in, static_cast<size_t>(kEntryFixedSize)})) return 0;
   if (text == nullptr || length < kEntryInfoSize) return kEntryInfoSize;
 
   // A name that does not fit its buffer is not copied, and "Invalidate" stays.
@@ -253,7 +234,7 @@ int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t
   const EntryList* list = g_stOrgData.entryList;
   if (Initialized() && list != nullptr) {
     uint32_t ipv4;
-    memcpy(&ipv4, in + kIpv4Offset, 4);
+    memcpy(&ipv4, in + kEntryIpv4Field, 4);
     const int32_t index = list->FindByAddress(ipv4);
     if (index >= 0) {
       list->GetLogonUser(index, user, sizeof user);
@@ -264,8 +245,8 @@ int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t
   // Room for the labels, the longest dotted address, both names and the terminator.
   char full[64 + kLongestDottedText + sizeof user + sizeof machine];
   const int n = snprintf(full, sizeof full, "IP Addr : %u.%u.%u.%u\r\nUSER : %s\r\nMachine : %s",
-                         in[kIpv4Offset], in[kIpv4Offset + 1], in[kIpv4Offset + 2],
-                         in[kIpv4Offset + 3], user, machine);
+                         in[kEntryIpv4Field], in[kEntryIpv4Field + 1], in[kEntryIpv4Field + 2],
+                         in[kEntryIpv4Field + 3], user, machine);
   if (n < 0) return 0;
   size_t written = static_cast<size_t>(n) < sizeof full ? static_cast<size_t>(n) : sizeof full - 1;
   if (written > static_cast<size_t>(length) - 1) written = static_cast<size_t>(length) - 1;

@@ -39,10 +39,6 @@ inline constexpr int32_t kEntryInfoSize = 304;
 // direct-input record): status 1, no groups (groupIdsOffset -1), the name field at 44.
 // Fields are written little-endian one by one.
 
-// Writes the 44-byte fixed part.
-void WriteEntryRecordHeader(uint8_t* record, int32_t size, int32_t status, int32_t group_count,
-                            int32_t group_ids_offset, const uint8_t address[16]);
-
 // A record of 44 + name_field_size bytes whose name field holds name (cut to fit, always
 // NUL-terminated; the bytes behind the terminator are not written). Returns the record's
 // size; writes only when record is not null and capacity is at least that. 0 when

@@ -220,6 +220,18 @@ uint32_t GetProfileString(const char* section, const char* key, const char* defa
 // missing.
 int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
                       const char* path);
+// The leading decimal number of a text, the one reader behind every integer that the plug-in
+// takes from a file or a field: the blanks it skips, an optional sign where one is allowed,
+// then the digits; reading stops at the first other character. Callers choose how a value
+// beyond 32 bits reads (wrapped or held at a bound).
+enum class LeadingBlanks { kNone, kSpaceAndTab, kAnyCSpace };
+struct LeadingNumber {
+  bool negative = false;
+  uint32_t wrapped = 0;  // the digits' value modulo 2^32
+  uint64_t held = 0;     // the digits' value, held at 2^32 once beyond it
+};
+LeadingNumber ReadLeadingNumber(std::string_view text, LeadingBlanks blanks, bool sign_allowed);
+
 // The integer rule of a non-empty value: blanks, an optional sign, the leading decimal digits
 // (wrapping at 32 bits); anything after them is ignored.
 int32_t ParseProfileInteger(const char* text);

@@ -255,5 +255,36 @@ TEST(ProfileFileTest, NewFileHoldsTheSectionAndKey) {
 }
 #endif
 
+// One reader serves every integer taken from a file or a field; its callers decide how a
+// value beyond 32 bits reads, so it gives both the wrapped and the held value.
+TEST(LeadingNumberTest, BlanksSignAndDigits) {
+  struct Case {
+    const char* text;
+    LeadingBlanks blanks;
+    bool sign;
+    bool negative;
+    uint32_t wrapped;
+    uint64_t held;
+  };
+  const Case cases[] = {
+      {" \t-42x", LeadingBlanks::kSpaceAndTab, true, true, 42, 42},
+      {"\n7", LeadingBlanks::kSpaceAndTab, true, false, 0, 0},  // a newline is no blank here
+      {"\n\v\f\r 7", LeadingBlanks::kAnyCSpace, true, false, 7, 7},
+      {" 7", LeadingBlanks::kNone, false, false, 0, 0},
+      {"+5", LeadingBlanks::kNone, false, false, 0, 0},  // no sign where none is allowed
+      {"4294967297", LeadingBlanks::kNone, false, false, 1, 4294967296u},
+      {"99999999999999999999", LeadingBlanks::kNone, false, false, 1661992959u, 4294967296u},
+      {"", LeadingBlanks::kAnyCSpace, true, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const LeadingNumber n = ReadLeadingNumber(c.text, c.blanks, c.sign);
+    EXPECT_EQ(n.negative, c.negative) << c.text;
+    EXPECT_EQ(n.wrapped, c.wrapped) << c.text;
+    EXPECT_EQ(n.held, c.held) << c.text;
+  }
+  EXPECT_EQ(ParseProfileInteger(" -4294967297"), -1);
+  EXPECT_EQ(ParseProfileInteger("2147483648"), INT32_MIN);
+}
+
 }  // namespace
 }  // namespace pb::platform

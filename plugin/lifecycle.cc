@@ -148,8 +148,7 @@ int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callbac
   s->nodeListGroups = nullptr;
   s->hostText = DuplicateString(text);
   if (s->hostText == nullptr) return Fail(s);
-  std::string user;
-  if (!platform::LogonUserName(&user)) user = kAnonymous;
+  const std::string user = UserSectionName();
   s->logonUser = DuplicateString(user.c_str());
   if (s->logonUser == nullptr) return Fail(s);
   std::string computer;

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "core/settings.h"
 #include "net/socket.h"
 #include "platform/platform.h"
 #include "wire/byte_order.h"
@@ -23,8 +24,7 @@ int32_t UnInitialize() {
 
 std::string WriteSettings(const std::string& body) {
   const std::string path = platform::ReplaceFileName(platform::ExecutablePath(), "Peerbeacon.ini");
-  std::string user;
-  if (!platform::LogonUserName(&user)) user = "Anonymous";
+  const std::string user = UserSectionName();
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "[" << user << "]\r\n" << body;
   return path;
 }

@@ -45,19 +45,11 @@ bool ParsesAsAddress(const std::string& text) {
 // The leading decimal number as atoi reads it (blanks, a sign, digits), held to the 32-bit
 // range instead of overflowing.
 int32_t LeadingNumber(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT32_MAX) {
-      value = negative ? static_cast<int64_t>(INT32_MAX) + 1 : INT32_MAX;
-      break;
-    }
-  }
-  return static_cast<int32_t>(negative ? -value : value);
+  const platform::LeadingNumber n =
+      platform::ReadLeadingNumber(text, platform::LeadingBlanks::kAnyCSpace, true);
+  if (n.held > INT32_MAX) return n.negative ? INT32_MIN : INT32_MAX;
+  const auto value = static_cast<int32_t>(n.held);
+  return n.negative ? -value : value;
 }
 
 void Write(const std::string& section, const char* key, const std::string& value,
@@ -67,12 +59,6 @@ void Write(const std::string& section, const char* key, const std::string& value
 }
 
 }  // namespace
-
-std::string UserSectionName() {
-  std::string name;
-  if (!platform::LogonUserName(&name) || name.empty()) name = kAnonymous;
-  return name;
-}
 
 std::string DialogSettingsPath() {
   return platform::ReplaceFileName(platform::ExecutablePath(), kSettingsFileName);

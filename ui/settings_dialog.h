@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/settings.h"
 #include "peerbeacon.h"
 #include "ui/dialog_surface.h"
 
@@ -16,8 +17,6 @@ inline constexpr uint32_t kHelpMainContext = 1000;
 // A control's pop-up topic is this base plus its id.
 inline constexpr uint32_t kHelpPopupBase = 0x60000;
 
-// The section that belongs to the current user: the logon name, or "Anonymous".
-std::string UserSectionName();
 // The settings file the dialog edits: beside the host's executable.
 std::string DialogSettingsPath();
 
