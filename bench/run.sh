@@ -15,7 +15,8 @@
 # baseline and flood runs inside namespaces that tests/vlan.sh builds and removes; nothing is
 # sent on the machine's own interfaces. Every figure is a median over repeated runs, and every
 # comparison divides by a baseline measured in the same run over the same path. Nothing here
-# asserts a speed: the exit status says only whether the suite ran.
+# asserts a speed: the exit status says only whether the suite ran. Interrupted, it stops every
+# part it started and removes their LANs and its scratch folder.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -195,7 +196,27 @@ fi
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d /tmp/pb-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# Every LAN part runs in the background under timeout, which heads a process group of its own
+# (so a terminal's interrupt does not reach it) and passes a TERM on to the whole group; vlan.sh
+# then removes its LAN. Waiting with the wait builtin lets an interrupt here act at once.
+stop_parts() {
+  local parts
+  parts=$(jobs -pr)
+  [ -z "$parts" ] || kill -TERM $parts 2>/dev/null || true
+  wait || true
+  rm -rf "$work"
+}
+trap stop_parts EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+# Starts "run.sh --inside-PART ARG..." on a LAN of HOSTS hosts for at most SECONDS, in the
+# background: lan_part SECONDS HOSTS --inside-PART ARG...
+lan_part() {
+  local seconds=$1 hosts=$2
+  shift 2
+  timeout -k 5 "$seconds" "$top/tests/vlan.sh" with "$hosts" -- "$self" "$@" &
+}
+
 bin=$work/bin
 mkdir -p "$bin"
 # The drivers run from a folder of their own: the plug-in looks for its settings and writes its
@@ -213,15 +234,15 @@ cd "$work"
 
 counts="4 8 16"
 echo "idle instance (in the background) and two-host figures" >&2
-timeout -k 5 120 "$top/tests/vlan.sh" with 1 -- "$self" --inside-one "$bin" "$work" "$results.idle" "$quick" &
+lan_part 120 1 --inside-one "$bin" "$work" "$results.idle" "$quick"
 idle=$!
-timeout -k 5 400 "$top/tests/vlan.sh" with 2 -- "$self" --inside-two "$bin" "$work" "$results" "$quick" ||
-  note_failure "$results" "the two-host part failed"
+lan_part 400 2 --inside-two "$bin" "$work" "$results" "$quick"
+wait $! || note_failure "$results" "the two-host part failed"
 wait "$idle" || note_failure "$results" "the idle part failed"
 cat "$results.idle" >> "$results" 2>/dev/null || true
 echo "discovery" >&2
-timeout -k 5 300 "$top/tests/vlan.sh" with 16 -- "$self" --inside-many "$bin" "$work" "$results" "$quick" "$counts" ||
-  note_failure "$results" "the discovery part failed"
+lan_part 300 16 --inside-many "$bin" "$work" "$results" "$quick" "$counts"
+wait $! || note_failure "$results" "the discovery part failed"
 # The two in-process benches of the entry store and the node list; their own tables are kept.
 for micro in entry_list_bench node_list_bench; do
   "$bin/$micro" >"$work/$micro.out" 2>&1 || note_failure "$results" "$micro failed"
