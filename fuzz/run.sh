@@ -3,6 +3,7 @@
 # a network namespace of its own, and reports executions, coverage and PASS/FAIL per target.
 #
 # Usage: fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]     (default 30 s, every target)
+# Every target is every *_fuzz program the fuzz build made (build/fuzz/fuzz).
 # Environment: PB_FUZZ_JOBS=2 runs two targets at a time; PB_FUZZ_KEEP=1 keeps the scratch
 # directory (grown corpora, logs) also when every target passed.
 # Exit status: 0 all passed, 1 a target crashed or broke an invariant, 2 build or setup failed.
@@ -10,12 +11,10 @@ set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+bin_dir=$root/build/fuzz/fuzz
 seconds=${1:-30}
 shift $(( $# > 0 ? 1 : 0 ))
-all_targets=(entry_command_fuzz presence_datagram_fuzz memo_frame_fuzz access_list_fuzz
-             node_list_fuzz profile_fuzz group_string_fuzz host_record_fuzz)
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
 max_len_of() {
   case $1 in
@@ -39,12 +38,17 @@ if [ -z "${PB_FUZZ_IN_NETNS:-}" ]; then
     echo "fuzz build failed: cmake --preset fuzz && cmake --build --preset fuzz" >&2
     exit 2
   }
+  built=$(find "$bin_dir" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x -printf '%f\n' | sort)
+  [ -n "$built" ] || { echo "no fuzz targets in $bin_dir" >&2; exit 2; }
+  for t in "${targets[@]}"; do
+    grep -qx "$t" <<<"$built" || { echo "no fuzz target $t; built: ${built//$'\n'/ }" >&2; exit 2; }
+  done
+  [ ${#targets[@]} -gt 0 ] || mapfile -t targets <<<"$built"
   export PB_FUZZ_IN_NETNS=1
   exec unshare --net -- "$0" "$seconds" "${targets[@]}"
 fi
 
 ip link set lo up 2>/dev/null || true
-bin_dir=$root/build/fuzz/fuzz
 scratch=$(mktemp -d /tmp/pb_fuzz.XXXXXX) || exit 2
 cd "$scratch" || exit 2
 # The targets' own temporary files go under the scratch directory, and are removed with it.
