@@ -29,7 +29,9 @@ if [ "${1:-}" != --inside ]; then
     WINEPREFIX=$PB_WINE_TEMPLATE sh "$windows/wine-prefix-setup.sh" >/dev/null
     WINEPREFIX=$PB_WINE_TEMPLATE sh "$windows/wine-prefix-cleanup.sh" >/dev/null
   fi
-  run=(timeout -k 5 120 "$top/tests/vlan.sh" with "$n" -- "$0" --inside)
+  # --foreground keeps timeout in this process group, so that an interrupt from the terminal
+  # reaches vlan.sh, which then removes the LAN with everything still running in it.
+  run=(timeout --foreground -k 5 120 "$top/tests/vlan.sh" with "$n" -- "$0" --inside)
   if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}"
   fi
@@ -79,6 +81,14 @@ start_host() {
 }
 
 kinds=(Linux Linux Windows)
+# Ended early (vlan.sh passes an interrupt on as TERM), the host starters stop too; vlan.sh
+# ends the hosts themselves when it removes the LAN.
+stop_starters() {
+  local running
+  running=$(jobs -pr)
+  [ -z "$running" ] || kill -TERM $running 2>/dev/null || true
+}
+trap stop_starters EXIT
 echo "virtual LAN $PB_VLAN: starting $n hosts"
 for i in $(seq 1 "$n"); do
   start_host "$i" "${kinds[$((i - 1))]}" &

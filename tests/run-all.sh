@@ -44,13 +44,16 @@ build() {
 # One namespace for the whole run: loopback plus a veth pair whose ends both stay inside, so
 # multicast loops back as on a LAN of one and nothing reaches the machine's own interfaces.
 ns=pbtest$$
-cleanup() { ip netns del "$ns" 2>/dev/null || true; }
+# Removes namespace $1 and its /etc/netns entries.
+remove_namespace() {
+  ip netns del "$1" 2>/dev/null || true
+  rm -rf "/etc/netns/$1"
+}
 make_namespace() {
   for old in $(ip netns list | awk '/^pbtest[0-9]+/{print $1}'); do
-    kill -0 "${old#pbtest}" 2>/dev/null || ip netns del "$old" 2>/dev/null || true
+    kill -0 "${old#pbtest}" 2>/dev/null || remove_namespace "$old"
   done
   ip netns add "$ns"
-  trap cleanup EXIT
   ip -n "$ns" link set lo up
   ip -n "$ns" link add va type veth peer name vb
   ip -n "$ns" link set va up
@@ -80,6 +83,7 @@ run_tests() {
 
 # The totals of every ctest run, as one closing line.
 summary=$(mktemp)
+trap 'remove_namespace "$ns"; rm -f "$summary"' EXIT
 report_totals() {
   local passed=0 failed=0 p f
   while read -r p f; do
@@ -87,7 +91,6 @@ report_totals() {
     failed=$((failed + f))
   done < <(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+)$/\2 \1/p' "$summary" |
            awk '{print $1 - $2, $2}')
-  rm -f "$summary"
   echo "tests: $passed passed, $failed failed"
 }
 
@@ -99,7 +102,7 @@ for c in "${ordered[@]}"; do build "$c"; done
 make_namespace
 status=0
 for c in "${builds[@]}"; do run_tests "$c" || status=1; done
-rm -rf "/etc/netns/$ns"
+remove_namespace "$ns"
 if [[ " $configs " == *" fuzz "* ]]; then
   # Every fuzz target for a short while; each run makes a namespace of its own.
   log "fuzzing every target for 30 s"

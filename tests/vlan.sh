@@ -45,8 +45,9 @@ die() {
 
 address_of() { echo "198.18.0.$((10 + $1))"; }
 
-# Removes every trace of the LAN owned by process $1: Wine servers, namespaces, links,
-# /etc/netns entries and the scratch directory. Safe to call on a half-built LAN.
+# Removes every trace of the LAN owned by process $1: Wine servers, processes left in its hosts,
+# namespaces, links, /etc/netns entries and the scratch directory. Safe to call on a half-built
+# LAN.
 remove_lan() {
   local owner=$1 lan=pbv$1 dir=$STATE_ROOT/pbv$1 ns prefix link
   if [ -d "$dir" ]; then
@@ -56,6 +57,8 @@ remove_lan() {
     done
   fi
   for ns in $(ip netns list 2>/dev/null | awk -v p="^$lan-[0-9]+$" '$1 ~ p {print $1}'); do
+    # A deleted namespace lives on while a process runs in it: end whatever a host left running.
+    ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "/etc/netns/$ns"
   done
