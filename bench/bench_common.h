@@ -45,7 +45,7 @@ inline double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// One result line; bench/run.sh turns every such line into a field of results.json.
+// One result line; bench/report.py turns every such line into a field of results.json.
 inline void Result(const std::string& key, double value) {
   std::printf("R %s %.9g\n", key.c_str(), value);
   std::fflush(stdout);
