@@ -2,7 +2,8 @@
 #
 # wine_prefix_setup starts a persistent wineserver for ${PB_WINEPREFIX}, initialises the prefix
 # on first use and maps the Japanese dialog fonts to IPAPGothic; wine_prefix_cleanup stops the
-# server. Wine's background processes outlive the command that starts them and would keep
+# server. ${PB_WINE} is the Wine loader of this build (wine, or wine64 for the 64-bit test
+# build). Wine's background processes outlive the command that starts them and would keep
 # ctest's output pipes open, so every Wine process here gets /dev/null or a log file instead.
 set(_pb_wine_log "${PB_WINEPREFIX}-setup.log")
 set(_pb_wine_env
@@ -13,15 +14,16 @@ file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/wine-prefix-setup.sh" @ONLY
 # Generated: prepares the Wine prefix of this build tree (the wine_prefix test fixture).
 @_pb_wine_env@
 log='@_pb_wine_log@'
+wine='@PB_WINE@'
 mkdir -p "$WINEPREFIX" || exit 1
 : > "$log"
 wineserver -p < /dev/null > /dev/null 2>&1 || { echo "wineserver -p failed"; exit 1; }
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i < /dev/null >> "$log" 2>&1 || { echo "wineboot -i failed, see $log"; exit 1; }
+  "$wine" wineboot -i < /dev/null >> "$log" 2>&1 || { echo "wineboot -i failed, see $log"; exit 1; }
 fi
 # The font names reach Wine as UTF-8 text, which needs a UTF-8 locale.
 for font in "MS UI Gothic" "MS PGothic" "MS Shell Dlg" "MS Shell Dlg 2" "ＭＳ Ｐゴシック"; do
-  LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" \
+  LC_ALL=C.UTF-8 "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" \
       /d IPAPGothic /f < /dev/null >> "$log" 2>&1 ||
     { echo "font replacement for $font failed, see $log"; exit 1; }
 done

@@ -4,7 +4,8 @@
 #   tests/demo.sh        (as root, after both builds; see the README)
 #
 # Uses the Linux build in $PB_LINUX_BUILD (default build/release) and the Windows build in
-# $PB_WINDOWS_BUILD (default build/windows). Hosts 1 and 2 (198.18.0.11 and .12) run the Linux
+# $PB_WINDOWS_BUILD (default build/windows, or build/windows64 on a machine that cannot run
+# 32-bit programs). Hosts 1 and 2 (198.18.0.11 and .12) run the Linux
 # plug-in, host 3 (198.18.0.13) the Windows plug-in under Wine. Each announces itself, waits
 # until it lists all three hosts (at most 30 s), passes a memo around, prints its peer list,
 # and leaves once the others have printed theirs. The Windows host needs an X display for its
@@ -18,10 +19,18 @@ n=3
 
 if [ "${1:-}" != --inside ]; then
   [ "$(id -u)" = 0 ] || { echo "demo.sh: run as root (it builds network namespaces)" >&2; exit 2; }
+  # A machine that cannot run 32-bit programs runs the 64-bit Windows build under wine64.
+  if [ -z "${PB_WINDOWS_BUILD:-}" ] && ! sh "$top/tests/can_run_32bit.sh"; then
+    windows=$top/build/windows64
+    export PB_WINDOWS_BUILD=$windows
+    echo "this machine cannot run 32-bit programs: the Windows host is the 64-bit build"
+  fi
   for f in "$linux/peerbeacon-host" "$linux/Peerbeacon.nxl" \
            "$windows/peerbeacon-host.exe" "$windows/Peerbeacon.nxl"; do
     [ -f "$f" ] || { echo "demo.sh: $f is missing; build both targets first" >&2; exit 2; }
   done
+  PB_WINE=$("$top/tests/wine_loader.sh" "$windows") || exit 2
+  export PB_WINE
   # Every Windows host copies this prepared prefix; the build's test fixture makes it.
   export PB_WINE_TEMPLATE=${PB_WINE_TEMPLATE:-$windows/wineprefix}
   if [ ! -f "$PB_WINE_TEMPLATE/system.reg" ]; then

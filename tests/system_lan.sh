@@ -7,7 +7,8 @@
 #
 # SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed kill. The build
 # folders hold peerbeacon-host(.exe) and Peerbeacon.nxl. Exit 0: passed; 77: skipped (not
-# root, no iproute2, or the Windows build is missing for a scenario that needs it).
+# root, no iproute2, or the Windows build is missing, or cannot run on this machine, for a
+# scenario that needs it).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,7 +31,10 @@ if [ "${1:-}" != --inside ]; then
         echo "skipped: no Windows build at '${windows}'"
         exit 77
       fi
-      export PB_WINE_TEMPLATE=$windows/wineprefix
+      # The 32-bit build needs a machine that runs 32-bit programs; the 64-bit one runs under
+      # wine64 and speaks the same protocol.
+      PB_WINE=$("$here/wine_loader.sh" "$windows") || exit $?
+      export PB_WINE PB_WINE_TEMPLATE=$windows/wineprefix
       # One preparation of the shared prefix at a time; each host copies it.
       exec 9>"$windows/.wineprefix.lock"
       flock 9

@@ -20,6 +20,8 @@
 #                         prefix $PB_WINE_TEMPLATE (or made with wineboot when that is unset),
 #                         because a wineserver serves sockets only in the namespace it was
 #                         started in. The servers are stopped when the LAN is removed.
+#                         $PB_WINE names the Wine loader (default "wine"; wine64 for a
+#                         64-bit build, see wine_loader.sh).
 #   vlan.sh clean         removes LANs whose owner process is gone
 #
 # Host i has the address 198.18.0.<10+i>/24 on its interface lan0 and no uplink, so nothing
@@ -198,10 +200,11 @@ case "$command" in
         [ -f "$PB_WINE_TEMPLATE/system.reg" ] || die "no Wine prefix at $PB_WINE_TEMPLATE"
         cp -a "$PB_WINE_TEMPLATE" "$prefix"
       else
-        ip netns exec "$ns" wineboot -i </dev/null >/dev/null 2>&1 || die "wineboot failed"
+        ip netns exec "$ns" "${PB_WINE:-wine}" wineboot -i </dev/null >/dev/null 2>&1 ||
+          die "wineboot failed"
       fi
     fi
-    exec ip netns exec "$ns" wine "$@"
+    exec ip netns exec "$ns" "${PB_WINE:-wine}" "$@"
     ;;
   clean)
     clean_leftovers
