@@ -40,11 +40,8 @@ if [ "${1:-}" != --inside ]; then
     exit 77
   fi
   if [ "$kind" = windows ]; then
-    if ! wine --version >/dev/null 2>&1; then
-      echo "skipped: Wine cannot run programs on this machine"
-      exit 77
-    fi
-    export PB_WINE_TEMPLATE=$other/wineprefix
+    PB_WINE=$("$here/wine_loader.sh" "$other") || exit $?
+    export PB_WINE PB_WINE_TEMPLATE=$other/wineprefix
     # One preparation of the shared prefix and locale at a time.
     exec 9>"$other/.wineprefix.lock"
     flock 9
