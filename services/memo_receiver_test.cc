@@ -372,6 +372,10 @@ TEST_F(MemoReceiverTest, ListenerWithoutADispatcherSlotIsNotReady) {
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("] - Err[SelectSocketEvent]:10055 : ListenThread\r\n"), std::string::npos)
       << text;
+  // The presence receiver cannot hear anything either, and says so the same way.
+  EXPECT_NE(text.find("] - Err[SelectSocketEvent]:10055 : EntryControlThread\r\n"),
+            std::string::npos)
+      << text;
   in.close();
   std::remove(log.c_str());
   for (Socket& s : taken) SelectSocketEvent(s.get(), nullptr, 0);

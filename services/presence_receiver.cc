@@ -165,8 +165,14 @@ void RunReceiver(const WorkerStartup& startup) {
   } else {
     event.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
   }
+  // Without a slot the receiver would never hear of a datagram while notifications flow: it
+  // ends as after a failed bind, telling why as the listener does.
+  if (event && SelectSocketEvent(socket.get(), event.get(), kPresenceMask) != 1 &&
+      SocketEventsOpen()) {
+    WriteErrorLogCode("Err[SelectSocketEvent]:%d", kWsaENoBufs, kReporter);
+    event.reset();
+  }
   if (event) {
-    SelectSocketEvent(socket.get(), event.get(), kPresenceMask);
     startup.SignalStarted();
     while (WaitForSocketNews(stop, event.get()) && ReceiveOne(socket, port)) {
     }
