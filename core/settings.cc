@@ -76,18 +76,4 @@ SettingsResult ReadSettings(const std::string& path, const std::string& logon_us
   return SettingsResult::kOk;
 }
 
-SettingsResult ApplySettings(const Settings& s, PluginState* state) {
-  state->port = s.port;
-  state->groupAddress = s.groupAddress;
-  state->interfaceAddress.store(s.interfaceAddress);
-  state->ttl = s.ttl;
-  state->domainKey = s.domainKey;
-  state->seedType = s.seedType;
-  state->checkFrom = s.checkFrom;
-  state->nickname = DuplicateString(s.nickname.c_str());
-  state->group = DuplicateString(s.group.c_str());
-  if (state->nickname == nullptr || state->group == nullptr) return SettingsResult::kOutOfMemory;
-  return SettingsResult::kOk;
-}
-
 }  // namespace pb

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/plugin_state.h"
@@ -31,13 +33,11 @@ int32_t PeerGroupCount() {
   return g_stOrgData.peerGroups != nullptr ? g_stOrgData.peerGroups->Count() : 0;
 }
 
+// The node-list group table lives from the host's LockEntryList to its UnlockEntryList; the
+// record's pointer is its only handle between the two calls.
 void FreeNodeListGroups() {
-  GroupTable* table = g_stOrgData.nodeListGroups;
-  g_stOrgData.nodeListGroups = nullptr;
-  if (table != nullptr) {
-    table->Clear();
-    delete table;
-  }
+  std::unique_ptr<GroupTable> table(std::exchange(g_stOrgData.nodeListGroups, nullptr));
+  if (table) table->Clear();
 }
 
 // What the node-list file says about one peer: its display name (empty: keep the nickname)
@@ -120,6 +120,9 @@ int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* re
   return size;
 }
 
+// The host's hold on the list spans two calls, LockEntryList and UnlockEntryList, possibly on
+// different threads (the lock is a semaphore), so no scope can own it: these two are the only
+// places that take and give back the entry-list lock by hand.
 int32_t HostLockEntryList() {
   if (!Initialized()) return 0;
   EntryList* list = g_stOrgData.entryList;
@@ -129,10 +132,10 @@ int32_t HostLockEntryList() {
   FreeNodeListGroups();
   const int32_t seed = g_stOrgData.seedType;
   if (seed >= 0 && seed <= 3) {
-    GroupTable* table = new (std::nothrow) GroupTable();
-    if (table != nullptr) {
-      ReadNodeListGroups(table);
-      g_stOrgData.nodeListGroups = table;
+    std::unique_ptr<GroupTable> table(new (std::nothrow) GroupTable());
+    if (table) {
+      ReadNodeListGroups(table.get());
+      g_stOrgData.nodeListGroups = table.release();
     }
   }
   return 1;
@@ -144,6 +147,8 @@ int32_t HostUnlockEntryList() {
   if (g_stOrgData.entryList != nullptr) g_stOrgData.entryList->Release();
   return 1;
 }
+
+void HostDropNodeListGroups() { FreeNodeListGroups(); }
 
 int32_t HostGetEntryCount() {
   if (!Initialized() || g_stOrgData.entryList == nullptr) return 0;

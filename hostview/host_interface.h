@@ -19,6 +19,8 @@ class EntryList;
 int32_t HostLockEntryList();
 // Frees the node-list group table and releases the lock. 0 when not initialised, else 1.
 int32_t HostUnlockEntryList();
+// Frees the node-list group table that a LockEntryList left behind (shutdown).
+void HostDropNodeListGroups();
 int32_t HostGetEntryCount();
 // The record's size (written when record is not null and size is at least that), -1 for a
 // bad index or an uninitialised plug-in.

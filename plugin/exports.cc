@@ -1,12 +1,29 @@
 // exports.cc: the plug-in's exported C functions, each a thin shim over its subsystem.
+#include "core/plugin_state.h"
 #include "hostview/host_interface.h"
 #include "peerbeacon.h"
 #include "plugin/lifecycle.h"
 #include "services/memo_sender.h"
 #include "services/presence_sender.h"
+#include "store/instance.h"
 #include "ui/about_dialog.h"
 #include "ui/direct_input_dialog.h"
 #include "ui/settings_dialog.h"
+
+namespace pb {
+namespace {
+
+// Runs call on the running instance, which stays alive for the call; 0 while the plug-in is
+// not initialised.
+template <typename Call>
+int32_t OnRunningInstance(Call call) {
+  const std::shared_ptr<Instance> instance = CurrentInstance();
+  if (!instance || g_stOrgData.initialized.load() == 0) return 0;
+  return call(*instance);
+}
+
+}  // namespace
+}  // namespace pb
 
 extern "C" {
 
@@ -32,13 +49,23 @@ PB_EXPORT int32_t PB_CALL NetExAbout(PB_HWND window) {
   return 1;
 }
 
-PB_EXPORT int32_t PB_CALL StartEntry(void) { return pb::StartEntryImpl(); }
+PB_EXPORT int32_t PB_CALL StartEntry(void) {
+  return pb::OnRunningInstance([](const pb::Instance& i) { return pb::StartEntryImpl(i); });
+}
 
-PB_EXPORT int32_t PB_CALL StartEntryEx(int32_t absence) { return pb::StartEntryExImpl(absence); }
+PB_EXPORT int32_t PB_CALL StartEntryEx(int32_t absence) {
+  return pb::OnRunningInstance(
+      [absence](const pb::Instance& i) { return pb::StartEntryExImpl(i, absence); });
+}
 
-PB_EXPORT int32_t PB_CALL AbsenceEntry(int32_t absence) { return pb::AbsenceEntryImpl(absence); }
+PB_EXPORT int32_t PB_CALL AbsenceEntry(int32_t absence) {
+  return pb::OnRunningInstance(
+      [absence](const pb::Instance& i) { return pb::AbsenceEntryImpl(i, absence); });
+}
 
-PB_EXPORT int32_t PB_CALL ExitEntry(void) { return pb::ExitEntryImpl(); }
+PB_EXPORT int32_t PB_CALL ExitEntry(void) {
+  return pb::OnRunningInstance([](const pb::Instance& i) { return pb::ExitEntryImpl(i); });
+}
 
 PB_EXPORT int32_t PB_CALL LockEntryList(void) { return pb::HostLockEntryList(); }
 

@@ -7,10 +7,10 @@
 #include <new>
 
 #include "core/plugin_state.h"
-#include "core/workers.h"
 #include "net/socket.h"
 #include "net/socket_events.h"
 #include "platform/platform.h"
+#include "store/instance.h"
 #include "wire/byte_order.h"
 #include "wire/memo_frame.h"
 
@@ -44,10 +44,10 @@ class Exchange {
 
   int32_t Run(const uint8_t* record, const uint8_t* data, int32_t size) {
     // The exchange may still wait on the stop event while another thread shuts the plug-in
-    // down; its own reference keeps the event alive until the exchange is over.
-    stop_owner_ = StopEventOwner();
-    if (g_stOrgData.initialized.load() == 0 || !stop_owner_ || !*stop_owner_) return kFailed;
-    stop_ = stop_owner_->get();
+    // down; its own reference keeps the instance and its event alive until it is over.
+    instance_ = CurrentInstance();
+    if (g_stOrgData.initialized.load() == 0 || !instance_) return kFailed;
+    stop_ = instance_->stop_event();
     socket_ = Socket::Create(kSockStream, kIpProtoTcp);
     if (!socket_) return kFailed;
     event_.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
@@ -195,7 +195,7 @@ class Exchange {
   }
 
   uint32_t timeout_ms_;
-  std::shared_ptr<platform::UniqueHandle> stop_owner_;
+  std::shared_ptr<Instance> instance_;
   platform::Handle stop_ = nullptr;
   platform::Handle cancel_ = nullptr;
   Socket socket_;
