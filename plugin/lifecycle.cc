@@ -61,8 +61,13 @@ void StopWorkers(const Instance* instance) {
 // Starts one worker on instance and waits up to a second for its start-up signal. False when
 // the thread cannot be started.
 bool StartWorkerAndWait(platform::ThreadProc proc, const std::shared_ptr<Instance>& instance) {
-  auto startup = std::make_shared<platform::UniqueHandle>(
-      platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
+  std::shared_ptr<platform::UniqueHandle> startup;
+  try {
+    startup = std::make_shared<platform::UniqueHandle>(
+        platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   auto* record = new (std::nothrow) WorkerStartup{startup, instance};
   if (record == nullptr) return false;
   if (!StartWorker(proc, record)) {
@@ -105,7 +110,7 @@ std::shared_ptr<Instance> MakeInstance(const char* text, MemoReceiveCallback cal
 
 }  // namespace
 
-int32_t Specification(void* record) {
+int32_t HostNetExSpecification(void* record) {
   if (record == nullptr) return 0;
   auto* bytes = static_cast<unsigned char*>(record);
   auto put32 = [bytes](size_t offset, uint32_t v) {
@@ -119,7 +124,7 @@ int32_t Specification(void* record) {
   return 1;
 }
 
-int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callback) {
+int32_t HostInitializeNetEx(PB_HWND window, const char* text, MemoReceiveCallback callback) {
   OpenSocketEvents(window);
   std::lock_guard<std::mutex> lock(LifecycleLock());
   PluginState* s = &g_stOrgData;
@@ -140,7 +145,7 @@ int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callbac
   return 1;
 }
 
-int32_t UnInitialize() {
+int32_t HostUnInitializeNetEx() {
   CloseSocketEvents();
   std::lock_guard<std::mutex> lock(LifecycleLock());
   PluginState* s = &g_stOrgData;
@@ -151,7 +156,7 @@ int32_t UnInitialize() {
   return 1;
 }
 
-int32_t NxlStatus() {
+int32_t HostGetNxlStatus() {
   const PluginState& s = g_stOrgData;
   if (s.initialized.load() == 0 || s.started.load() == 0) return 0;
   int32_t status = PB_STATUS_RUNNING;

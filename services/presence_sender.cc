@@ -86,24 +86,24 @@ int32_t SendEntryCommand(const Instance& instance, int32_t command, int32_t argu
   return 1;
 }
 
-int32_t StartEntryImpl(const Instance& instance) {
+int32_t HostStartEntry(const Instance& instance) {
   MulticastEntry(instance, kEntryStart, 0);
   return 1;
 }
 
-int32_t StartEntryExImpl(const Instance& instance, int32_t absence) {
+int32_t HostStartEntryEx(const Instance& instance, int32_t absence) {
   // Announces the value without making it the absence that later replies carry.
   MulticastEntry(instance, kEntryStart, absence);
   return 1;
 }
 
-int32_t AbsenceEntryImpl(const Instance& instance, int32_t absence) {
+int32_t HostAbsenceEntry(const Instance& instance, int32_t absence) {
   g_stOrgData.absence.store(absence);
   MulticastEntry(instance, kEntryUpdate, absence);
   return 1;
 }
 
-int32_t ExitEntryImpl(const Instance& instance) {
+int32_t HostExitEntry(const Instance& instance) {
   // The local tables are emptied first; peers heard after this are stored again.
   {
     EntryListLock lock(instance.entries(), instance.stop_event());

@@ -20,13 +20,13 @@ int32_t MulticastEntry(const Instance& instance, int32_t command, int32_t argume
 int32_t SendEntryCommand(const Instance& instance, int32_t command, int32_t argument,
                          const SocketAddress& destination);
 
-// The presence exports on a running instance: 1 whether or not the datagram could be sent.
-int32_t StartEntryImpl(const Instance& instance);
-int32_t StartEntryExImpl(const Instance& instance, int32_t absence);
-int32_t AbsenceEntryImpl(const Instance& instance, int32_t absence);
+// Behind the presence exports, on a running instance: 1 whether or not the datagram could be sent.
+int32_t HostStartEntry(const Instance& instance);
+int32_t HostStartEntryEx(const Instance& instance, int32_t absence);
+int32_t HostAbsenceEntry(const Instance& instance, int32_t absence);
 // Empties the entry list and the peer-group table (unless the stop event ends the wait for
 // the list lock), then announces the exit.
-int32_t ExitEntryImpl(const Instance& instance);
+int32_t HostExitEntry(const Instance& instance);
 
 }  // namespace pb
 
