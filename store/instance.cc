@@ -24,9 +24,12 @@ std::shared_ptr<Instance>& CurrentSlot() {
 }  // namespace
 
 std::shared_ptr<Instance> Instance::Create() {
-  std::shared_ptr<Instance> instance(new (std::nothrow) Instance);
-  if (!instance) return nullptr;
-  g_live.fetch_add(1);
+  std::shared_ptr<Instance> instance;
+  try {
+    instance.reset(new Instance);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   instance->entries_.reset(EntryList::Create());
   instance->peer_groups_.reset(new (std::nothrow) GroupTable);
   instance->stop_event_.reset(
@@ -34,6 +37,8 @@ std::shared_ptr<Instance> Instance::Create() {
   if (!instance->entries_ || !instance->peer_groups_ || !instance->stop_event_) return nullptr;
   return instance;
 }
+
+Instance::Instance() { g_live.fetch_add(1); }
 
 Instance::~Instance() {
   if (peer_groups_) peer_groups_->Clear();

@@ -61,7 +61,7 @@ class Instance {
   static int32_t LiveCount();
 
  private:
-  Instance() = default;
+  Instance();
   struct DestroyEntryList {
     void operator()(EntryList* list) const { EntryList::Destroy(list); }
   };
