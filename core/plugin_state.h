@@ -1,5 +1,5 @@
-// plugin_state.h: g_stOrgData, the one global record through which every subsystem reaches the
-// settings, the identity strings, the lists, the stop event and the host's callback.
+// plugin_state.h: g_stOrgData, the global record that shows the running instance: its flags,
+// settings, identity strings, lists, stop event and the host's callback.
 #ifndef PEERBEACON_CORE_PLUGIN_STATE_H_
 #define PEERBEACON_CORE_PLUGIN_STATE_H_
 
@@ -17,7 +17,9 @@ class GroupTable;
 
 // Fields in their documented order. The flags and the values written after start-up
 // (absence, interfaceAddress, presenceReady, listening) are single 32-bit atomics: one store
-// by their writer, read without a lock by everyone else.
+// by their writer, read without a lock by everyone else. The pointers are a view: they point
+// into the running instance (store/instance.h), which owns what they show, and are cleared
+// when it stops. Threads of the plug-in reach the objects through their own instance.
 struct PluginState {
   std::atomic<int32_t> initialized{0};
   std::atomic<int32_t> started{0};
@@ -36,21 +38,18 @@ struct PluginState {
   EntryList* entryList = nullptr;
   GroupTable* peerGroups = nullptr;
   GroupTable* nodeListGroups = nullptr;
-  char* hostText = nullptr;
-  char* nickname = nullptr;
-  char* group = nullptr;
-  char* logonUser = nullptr;
-  char* computerName = nullptr;
+  const char* hostText = nullptr;
+  const char* nickname = nullptr;
+  const char* group = nullptr;
+  const char* logonUser = nullptr;
+  const char* computerName = nullptr;
 };
 
 extern PluginState g_stOrgData;
 
 // The entry command with the sender's fields of state (nickname, group, logonUser,
-// computerName, domainKey), as both presence senders build it from g_stOrgData.
+// computerName, domainKey).
 EntryCommandBuffer BuildEntryCommand(int32_t command, int32_t argument, const PluginState& state);
-
-// Copies a NUL-terminated string to a new heap block sized to it; null when out of memory.
-char* DuplicateString(const char* text);
 
 }  // namespace pb
 

@@ -76,20 +76,6 @@ SettingsResult ReadSettings(const std::string& path, const std::string& logon_us
   return SettingsResult::kOk;
 }
 
-SettingsResult ApplySettings(const Settings& s, PluginState* state) {
-  state->port = s.port;
-  state->groupAddress = s.groupAddress;
-  state->interfaceAddress.store(s.interfaceAddress);
-  state->ttl = s.ttl;
-  state->domainKey = s.domainKey;
-  state->seedType = s.seedType;
-  state->checkFrom = s.checkFrom;
-  state->nickname = DuplicateString(s.nickname.c_str());
-  state->group = DuplicateString(s.group.c_str());
-  if (state->nickname == nullptr || state->group == nullptr) return SettingsResult::kOutOfMemory;
-  return SettingsResult::kOk;
-}
-
 std::string UserSectionName() {
   std::string name;
   if (!platform::LogonUserName(&name) || name.empty()) name = kAnonymous;

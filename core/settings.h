@@ -7,8 +7,6 @@
 
 namespace pb {
 
-struct PluginState;
-
 inline constexpr char kSettingsFileName[] = "Peerbeacon.ini";
 inline constexpr char kAnonymous[] = "Anonymous";
 inline constexpr char kDefaultGroupAddress[] = "239.191.38.82";
@@ -46,9 +44,6 @@ SettingsResult ReadSettings(const std::string& path, const std::string& logon_us
 
 // Finds the settings file with the platform's search for a bare file name; empty when none.
 std::string FindSettingsFile();
-
-// Copies settings into the state (string copies on the heap).
-SettingsResult ApplySettings(const Settings& settings, PluginState* state);
 
 // True when a network-order address lies in 224.0.0.0 to 239.255.255.255.
 bool IsMulticastAddress(uint32_t address);

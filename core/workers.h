@@ -34,31 +34,16 @@ WorkerSet& Workers();
 // proc must call Workers().Leave() as its last act.
 bool StartWorker(platform::ThreadProc proc, void* arg);
 
-// What start-up hands each worker thread (which deletes it): a start-up event of the worker's
-// own, shared so that a late signal after the starter stopped waiting still reaches a valid
-// event and can never be taken for another worker's, and the stop event's owner.
-struct WorkerStartup {
-  std::shared_ptr<platform::UniqueHandle> startupEvent;
-  std::shared_ptr<platform::UniqueHandle> stopEvent;
-  void SignalStarted() const {
-    if (startupEvent) platform::SetEventObject(startupEvent->get());
-  }
-};
-
-// The body of a thread started with a WorkerStartup record: takes the record over, runs body
-// with it, frees it, and leaves the worker set as the thread's last act.
-template <typename Body>
+// The body of a thread started with a heap record of type Start: takes the record over, runs
+// body with it, frees it, and leaves the worker set as the thread's last act.
+template <typename Start, typename Body>
 void RunWorker(void* arg, Body body) {
   {
-    std::unique_ptr<WorkerStartup> startup(static_cast<WorkerStartup*>(arg));
-    body(*startup);
+    std::unique_ptr<Start> start(static_cast<Start*>(arg));
+    body(*start);
   }
   Workers().Leave();
 }
-
-// The stop event's owner. Workers that may outlive a bounded shutdown (a memo connection
-// thread inside the host's callback) hold a reference so the event stays valid for them.
-std::shared_ptr<platform::UniqueHandle> StopEventOwner();
 
 }  // namespace pb
 

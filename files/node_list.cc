@@ -202,13 +202,16 @@ int32_t ReadNodeListGroups(GroupTable* table) {
 
 int32_t GetNodeListKey(int32_t index, char* buffer, int32_t max) {
   const EntryList* list = g_stOrgData.entryList;
-  if (index < 0 || g_stOrgData.initialized.load() == 0 || list == nullptr ||
-      index > list->Count()) {
-    return -1;
-  }
+  if (g_stOrgData.initialized.load() == 0 || list == nullptr) return -1;
+  return GetNodeListKey(*list, g_stOrgData.seedType, index, buffer, max);
+}
+
+int32_t GetNodeListKey(const EntryList& list, int32_t seed_type, int32_t index, char* buffer,
+                       int32_t max) {
+  if (index < 0 || index > list.Count()) return -1;
   using Accessor = int32_t (EntryList::*)(int32_t, char*, int32_t) const;
   Accessor get = &EntryList::GetNickname;
-  switch (g_stOrgData.seedType) {
+  switch (seed_type) {
     case 1:
       get = &EntryList::GetLogonUser;
       break;
@@ -221,10 +224,10 @@ int32_t GetNodeListKey(int32_t index, char* buffer, int32_t max) {
     default:
       break;
   }
-  const int32_t length = (list->*get)(index, nullptr, 0);
+  const int32_t length = (list.*get)(index, nullptr, 0);
   if (length < 0) return 0;  // no entry at this index
   const int32_t needed = length + 1;
-  if (buffer != nullptr && max >= needed) (list->*get)(index, buffer, max);
+  if (buffer != nullptr && max >= needed) (list.*get)(index, buffer, max);
   return needed;
 }
 

@@ -8,6 +8,7 @@
 
 namespace pb {
 
+class EntryList;
 class GroupTable;
 
 inline constexpr char kNodeListFileName[] = "NodeList.ini";
@@ -29,6 +30,9 @@ int32_t ReadNodeListGroups(GroupTable* table);
 // negative index, an index above the entry count or an uninitialised plug-in; 0 for an index
 // with no entry.
 int32_t GetNodeListKey(int32_t index, char* buffer, int32_t max);
+// The same on list with seed_type in place of the record's; the caller holds the list lock.
+int32_t GetNodeListKey(const EntryList& list, int32_t seed_type, int32_t index, char* buffer,
+                       int32_t max);
 
 // The display name of key's MACHINE value: its length (0 without a node list or value), the
 // name copied when buffer is not null and max exceeds the length.

@@ -4,6 +4,7 @@
 // own address, so nothing is sent.
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "services/presence_receiver.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
+#include "store/instance.h"
 #include "wire/byte_order.h"
 #include "wire/entry_command.h"
 
@@ -33,20 +35,23 @@ struct Expected {
   int32_t group_count;
 };
 
-void SetUpState() {
+// One instance for the whole run, shown by the record as a running start shows it.
+pb::Instance* SetUpState() {
   pb::PluginState& s = pb::g_stOrgData;
-  if (s.entryList == nullptr) {
-    s.entryList = pb::EntryList::Create();
-    s.peerGroups = new pb::GroupTable();
-    s.stopEvent = pb::platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false);
-    PB_FUZZ_CHECK(s.entryList != nullptr && s.stopEvent != nullptr);
+  std::shared_ptr<pb::Instance> instance = pb::CurrentInstance();
+  if (!instance) {
+    instance = pb::Instance::Create();
+    PB_FUZZ_CHECK(instance != nullptr);
+    instance->settings.checkFrom = 0;  // the access list is never read
+    instance->settings.seedType = -1;  // no node list: the host sees the peers' own names
+    instance->settings.port = kPortNetwork;
+    instance->AttachView(&s);
+    pb::SetCurrentInstance(instance);
     s.initialized.store(1);
-    s.checkFrom = 0;  // the access list is never read
-    s.seedType = -1;  // no node list: the host sees the peers' own names and groups
-    s.port = kPortNetwork;
   }
   s.entryList->Clear();
   s.peerGroups->Clear();
+  return instance.get();
 }
 
 void CheckDisplayName(const char* name, const Expected& e) {
@@ -133,10 +138,11 @@ void ReadBack(const std::vector<Expected>& expected) {
 // then datagrams, each as: the last byte of its source address 10.0.0.x, a 16-bit length, and
 // that many bytes as received.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  SetUpState();
+  pb::Instance* instance = SetUpState();
   pb::PluginState& s = pb::g_stOrgData;
   Input in(data, size);
   s.domainKey = (in.Byte() & 1) != 0 ? kFixedDomainKey : 0;
+  instance->settings.domainKey = s.domainKey;
 
   std::vector<Expected> expected;
   int datagrams = 0;

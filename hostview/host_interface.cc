@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/plugin_state.h"
@@ -20,19 +22,20 @@ namespace {
 constexpr int32_t kNameOffset = kEntryFixedSize;  // the name stands right behind the fixed part
 constexpr int32_t kLongestDottedText = 15;
 
-bool Initialized() { return g_stOrgData.initialized.load() != 0; }
-
-int32_t PeerGroupCount() {
-  return g_stOrgData.peerGroups != nullptr ? g_stOrgData.peerGroups->Count() : 0;
+int32_t PeerGroupCount(const HostTables& t) {
+  return t.peer_groups != nullptr ? t.peer_groups->Count() : 0;
 }
 
-void FreeNodeListGroups() {
-  GroupTable* table = g_stOrgData.nodeListGroups;
-  g_stOrgData.nodeListGroups = nullptr;
-  if (table != nullptr) {
-    table->Clear();
-    delete table;
-  }
+const GroupTable* NodeListGroups(const HostTables& t) {
+  return t.node_groups != nullptr ? *t.node_groups : nullptr;
+}
+
+// The node-list group table lives from the host's LockEntryList to its UnlockEntryList; its
+// slot is its only handle between the two calls.
+void FreeNodeListGroups(GroupTable** slot) {
+  if (slot == nullptr) return;
+  std::unique_ptr<GroupTable> table(std::exchange(*slot, nullptr));
+  if (table) table->Clear();
 }
 
 // What the node-list file says about one peer: its display name (empty: keep the nickname)
@@ -43,19 +46,19 @@ struct NodeListPart {
 };
 
 // Out of memory anywhere here leaves the part empty: the peer keeps its own name and groups.
-void ReadNodeListPart(int32_t index, GroupTable* table, NodeListPart* part) {
+void ReadNodeListPart(const HostTables& t, int32_t index, GroupTable* table, NodeListPart* part) {
   try {
-    const int32_t key_size = GetNodeListKey(index, nullptr, 0);
+    const int32_t key_size = GetNodeListKey(*t.list, t.seed_type, index, nullptr, 0);
     if (key_size <= 0) return;
     std::string key(static_cast<size_t>(key_size), '\0');
-    if (GetNodeListKey(index, key.data(), key_size) != key_size) return;
+    if (GetNodeListKey(*t.list, t.seed_type, index, key.data(), key_size) != key_size) return;
     key.resize(strlen(key.c_str()));
     std::string value;
     if (!ReadNodeListMachineValue(key.c_str(), &value)) return;
-    const int32_t count = NodeListGroupsOf(value, nullptr, 0, PeerGroupCount(), table);
+    const int32_t count = NodeListGroupsOf(value, nullptr, 0, PeerGroupCount(t), table);
     if (count > 0) {
       part->ids.resize(static_cast<size_t>(count));
-      NodeListGroupsOf(value, part->ids.data(), count, PeerGroupCount(), table);
+      NodeListGroupsOf(value, part->ids.data(), count, PeerGroupCount(t), table);
     }
     const int32_t name_length = NodeListNameOf(value, nullptr, 0);
     if (name_length > 0) {
@@ -103,43 +106,51 @@ int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* re
   return size;
 }
 
-int32_t HostLockEntryList() {
-  if (!Initialized()) return 0;
-  EntryList* list = g_stOrgData.entryList;
-  if (list == nullptr) return 0;
+// The host's hold on the list spans two calls, LockEntryList and UnlockEntryList, possibly on
+// different threads (the lock is a semaphore), so no scope can own it: these two are the only
+// places that take and give back the entry-list lock by hand.
+HostTables RecordTables() {
+  PluginState& s = g_stOrgData;
+  if (s.initialized.load() == 0) return HostTables{};
+  return HostTables{true, s.entryList, s.peerGroups, &s.nodeListGroups, s.seedType, s.stopEvent};
+}
+
+int32_t HostLockEntryList(const HostTables& t) {
+  if (!t.running || t.list == nullptr) return 0;
   // Without the lock nothing below may be touched: a failed or stopped wait ends here.
-  if (list->WaitOrStop(g_stOrgData.stopEvent) == 0) return 0;
-  FreeNodeListGroups();
-  const int32_t seed = g_stOrgData.seedType;
-  if (seed >= 0 && seed <= 3) {
-    GroupTable* table = new (std::nothrow) GroupTable();
-    if (table != nullptr) {
-      ReadNodeListGroups(table);
-      g_stOrgData.nodeListGroups = table;
+  if (t.list->WaitOrStop(t.stop) == 0) return 0;
+  FreeNodeListGroups(t.node_groups);
+  if (t.node_groups != nullptr && t.seed_type >= 0 && t.seed_type <= 3) {
+    std::unique_ptr<GroupTable> table(new (std::nothrow) GroupTable());
+    if (table) {
+      ReadNodeListGroups(table.get());
+      *t.node_groups = table.release();
     }
   }
   return 1;
 }
 
-int32_t HostUnlockEntryList() {
-  if (!Initialized()) return 0;
-  FreeNodeListGroups();
-  if (g_stOrgData.entryList != nullptr) g_stOrgData.entryList->Release();
+int32_t HostUnlockEntryList(const HostTables& t) {
+  if (!t.running) return 0;
+  FreeNodeListGroups(t.node_groups);
+  if (t.list != nullptr) t.list->Release();
   return 1;
 }
 
-int32_t HostGetEntryCount() {
-  if (!Initialized() || g_stOrgData.entryList == nullptr) return 0;
-  return g_stOrgData.entryList->Count();
+void HostDropNodeListGroups() { FreeNodeListGroups(&g_stOrgData.nodeListGroups); }
+
+int32_t HostGetEntryCount(const HostTables& t) {
+  if (!t.running || t.list == nullptr) return 0;
+  return t.list->Count();
 }
 
-int32_t HostGetEntryData(int32_t index, void* record, int32_t size) {
-  const EntryList* list = g_stOrgData.entryList;
-  if (index < 0 || !Initialized() || list == nullptr || index >= list->Count()) return -1;
+int32_t HostGetEntryData(const HostTables& t, int32_t index, void* record, int32_t size) {
+  const EntryList* list = t.list;
+  if (index < 0 || !t.running || list == nullptr || index >= list->Count()) return -1;
 
   NodeListPart node_list;
-  GroupTable* node_groups = g_stOrgData.nodeListGroups;
-  if (node_groups != nullptr) ReadNodeListPart(index, node_groups, &node_list);
+  GroupTable* node_groups = t.node_groups != nullptr ? *t.node_groups : nullptr;
+  if (node_groups != nullptr) ReadNodeListPart(t, index, node_groups, &node_list);
   const char* override_name = node_list.name.empty() ? nullptr : node_list.name.c_str();
 
   const int32_t bound = list->GetDisplayName(index, nullptr, 0, override_name);
@@ -175,23 +186,23 @@ int32_t HostGetEntryData(int32_t index, void* record, int32_t size) {
   return record_size;
 }
 
-int32_t HostGetGroupCount() {
-  if (!Initialized()) return 0;
-  int32_t count = PeerGroupCount();
-  if (g_stOrgData.nodeListGroups != nullptr) count += g_stOrgData.nodeListGroups->Count();
+int32_t HostGetGroupCount(const HostTables& t) {
+  if (!t.running) return 0;
+  int32_t count = PeerGroupCount(t);
+  if (NodeListGroups(t) != nullptr) count += NodeListGroups(t)->Count();
   return count;
 }
 
-int32_t HostGetGroupData(int32_t index, void* record, int32_t size) {
-  if (index < 0 || !Initialized()) return -1;
-  const int32_t peer_count = PeerGroupCount();
+int32_t HostGetGroupData(const HostTables& t, int32_t index, void* record, int32_t size) {
+  if (index < 0 || !t.running) return -1;
+  const int32_t peer_count = PeerGroupCount(t);
   const char* name = nullptr;
   int32_t parent = -1;
   if (index < peer_count) {
-    name = g_stOrgData.peerGroups->GetName(index);
-    parent = g_stOrgData.peerGroups->GetParent(index);
+    name = t.peer_groups->GetName(index);
+    parent = t.peer_groups->GetParent(index);
   } else {
-    const GroupTable* node_groups = g_stOrgData.nodeListGroups;
+    const GroupTable* node_groups = NodeListGroups(t);
     const int32_t k = index - peer_count;
     if (node_groups == nullptr || k >= node_groups->Count()) return -1;
     name = node_groups->GetName(k);
@@ -221,7 +232,8 @@ int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32
   return memcmp(ra + kEntryIpv4Field, rb + kEntryIpv4Field, 4) == 0 ? 1 : 0;
 }
 
-int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size) {
+int32_t HostGetEntryInfo(const HostTables& t, char* text, int32_t length, const void* record,
+                         int32_t record_size) {
   // The size is checked first so that a short record is never read beyond its end.
   if (record == nullptr || record_size < kEntryFixedSize) return 0;
   const uint8_t* in = static_cast<const uint8_t*>(record);
@@ -231,8 +243,8 @@ int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t
   // A name that does not fit its buffer is not copied, and "Invalidate" stays.
   char user[257] = "Invalidate";
   char machine[16] = "Invalidate";
-  const EntryList* list = g_stOrgData.entryList;
-  if (Initialized() && list != nullptr) {
+  const EntryList* list = t.list;
+  if (t.running && list != nullptr) {
     uint32_t ipv4;
     memcpy(&ipv4, in + kEntryIpv4Field, 4);
     const int32_t index = list->FindByAddress(ipv4);
@@ -253,6 +265,20 @@ int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t
   memcpy(text, full, written);
   text[written] = '\0';
   return static_cast<int32_t>(written);
+}
+
+int32_t HostLockEntryList() { return HostLockEntryList(RecordTables()); }
+int32_t HostUnlockEntryList() { return HostUnlockEntryList(RecordTables()); }
+int32_t HostGetEntryCount() { return HostGetEntryCount(RecordTables()); }
+int32_t HostGetEntryData(int32_t index, void* record, int32_t size) {
+  return HostGetEntryData(RecordTables(), index, record, size);
+}
+int32_t HostGetGroupCount() { return HostGetGroupCount(RecordTables()); }
+int32_t HostGetGroupData(int32_t index, void* record, int32_t size) {
+  return HostGetGroupData(RecordTables(), index, record, size);
+}
+int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size) {
+  return HostGetEntryInfo(RecordTables(), text, length, record, record_size);
 }
 
 }  // namespace pb

@@ -6,24 +6,51 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace pb {
 
 class EntryList;
+class GroupTable;
 
 // The functions behind the exports of the same names without the prefix. None of them throws.
 // Groups are seen in one combined space: the peer-group table's groups first, then, while the
 // host holds the lock and SeedType is 0 to 3, the node-list groups shifted by the peer count.
 
+// What the host's reads work on: one running start's tables. node_groups is the slot of the
+// node-list group table, which LockEntryList builds and UnlockEntryList frees (the record's
+// nodeListGroups). A default HostTables is a stopped plug-in.
+struct HostTables {
+  bool running = false;
+  EntryList* list = nullptr;
+  GroupTable* peer_groups = nullptr;
+  GroupTable** node_groups = nullptr;
+  int32_t seed_type = 0;
+  platform::Handle stop = nullptr;
+};
+
+// The tables that g_stOrgData shows (stopped while it is not initialised). The overloads
+// without tables work on these.
+HostTables RecordTables();
+
 // Waits for the entry-list lock (or for the stop event, which wins with 0 and leaves the lock
-// untaken) and builds the node-list group table. 0 when the plug-in is not initialised.
+// untaken) and builds the node-list group table. 0 when the plug-in is not running.
+int32_t HostLockEntryList(const HostTables& tables);
 int32_t HostLockEntryList();
-// Frees the node-list group table and releases the lock. 0 when not initialised, else 1.
+// Frees the node-list group table and releases the lock. 0 when not running, else 1.
+int32_t HostUnlockEntryList(const HostTables& tables);
 int32_t HostUnlockEntryList();
+// Frees the node-list group table that a LockEntryList left behind (shutdown).
+void HostDropNodeListGroups();
+int32_t HostGetEntryCount(const HostTables& tables);
 int32_t HostGetEntryCount();
 // The record's size (written when record is not null and size is at least that), -1 for a
-// bad index or an uninitialised plug-in.
+// bad index or a plug-in that is not running.
+int32_t HostGetEntryData(const HostTables& tables, int32_t index, void* record, int32_t size);
 int32_t HostGetEntryData(int32_t index, void* record, int32_t size);
+int32_t HostGetGroupCount(const HostTables& tables);
 int32_t HostGetGroupCount();
+int32_t HostGetGroupData(const HostTables& tables, int32_t index, void* record, int32_t size);
 int32_t HostGetGroupData(int32_t index, void* record, int32_t size);
 // 1 when both records are entry records of at least 44 bytes with the same IPv4 address.
 int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32_t b_size);
@@ -31,6 +58,8 @@ int32_t HostCompareEntryData(const void* a, int32_t a_size, const void* b, int32
 // record that is not an entry record, 304 (writing nothing) for a missing buffer or one
 // shorter than 304, else the length written. The text is cut at the buffer's end and always
 // NUL-terminated.
+int32_t HostGetEntryInfo(const HostTables& tables, char* text, int32_t length, const void* record,
+                         int32_t record_size);
 int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size);
 
 inline constexpr int32_t kEntryInfoSize = 304;

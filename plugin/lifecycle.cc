@@ -8,12 +8,12 @@
 #include "core/plugin_state.h"
 #include "core/settings.h"
 #include "core/workers.h"
+#include "hostview/host_interface.h"
 #include "net/socket_events.h"
 #include "platform/platform.h"
 #include "services/memo_receiver.h"
 #include "services/presence_receiver.h"
-#include "store/entry_list.h"
-#include "store/group_table.h"
+#include "store/instance.h"
 
 namespace pb {
 namespace {
@@ -24,71 +24,51 @@ std::mutex& LifecycleLock() {
   return *lock;
 }
 
-// The stop event's owner. Host threads in a memo exchange take a reference while start-up and
-// shutdown replace it, so it is read and written only under its own lock.
-std::mutex& StopOwnerLock() {
-  static std::mutex* lock = new std::mutex;
-  return *lock;
-}
-std::shared_ptr<platform::UniqueHandle> g_stop_owner;
-
-void SetStopOwner(std::shared_ptr<platform::UniqueHandle> owner) {
-  std::lock_guard<std::mutex> lock(StopOwnerLock());
-  g_stop_owner = std::move(owner);
-}
-
-void FreeString(char*& s) {
-  delete[] s;
-  s = nullptr;
-}
-
-// Frees everything start-up made. Called with no worker left that could touch the state, or
-// after the bounded wait for them has run out.
-void TearDown(PluginState* s) {
+// Ends the record's view of instance and drops the start-up's reference. Called with no worker
+// left that could touch the state, or after the bounded wait for them has run out: a thread
+// still running holds its own reference, so what it uses stays alive until it ends.
+void TearDown(PluginState* s, std::shared_ptr<Instance> instance) {
+  // From here on no late thread of this instance changes the flags of the next one.
+  if (instance) instance->Retire();
   s->initialized.store(0);
   s->started.store(0);
   s->listening.store(0);
   s->presenceReady.store(0);
+  SetCurrentInstance(nullptr);
+  HostDropNodeListGroups();
   s->stopEvent = nullptr;
-  SetStopOwner(nullptr);
   s->groupAddress = 0;
   s->interfaceAddress.store(0);
   s->port = 0;
   s->ttl = 0;
   s->absence.store(0);
   s->memoCallback = nullptr;
-  if (s->entryList != nullptr) {
-    EntryList::Destroy(s->entryList);
-    s->entryList = nullptr;
-  }
-  if (s->peerGroups != nullptr) {
-    s->peerGroups->Clear();
-    delete s->peerGroups;
-    s->peerGroups = nullptr;
-  }
-  if (s->nodeListGroups != nullptr) {
-    delete s->nodeListGroups;
-    s->nodeListGroups = nullptr;
-  }
-  FreeString(s->hostText);
-  FreeString(s->nickname);
-  FreeString(s->group);
-  FreeString(s->logonUser);
-  FreeString(s->computerName);
+  s->entryList = nullptr;
+  s->peerGroups = nullptr;
+  s->hostText = nullptr;
+  s->nickname = nullptr;
+  s->group = nullptr;
+  s->logonUser = nullptr;
+  s->computerName = nullptr;
 }
 
 // Sets the stop event and waits, within the bound, for every worker to end.
-void StopWorkers(PluginState* s) {
-  if (s->stopEvent != nullptr) platform::SetEventObject(s->stopEvent);
+void StopWorkers(const Instance* instance) {
+  if (instance != nullptr) instance->Stop();
   Workers().WaitIdle(kShutdownBoundMs);
 }
 
-// Starts one worker and waits up to a second for its start-up signal. False when the
-// thread cannot be started.
-bool StartWorkerAndWait(platform::ThreadProc proc) {
-  auto startup = std::make_shared<platform::UniqueHandle>(
-      platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
-  auto* record = new (std::nothrow) WorkerStartup{startup, StopEventOwner()};
+// Starts one worker on instance and waits up to a second for its start-up signal. False when
+// the thread cannot be started.
+bool StartWorkerAndWait(platform::ThreadProc proc, const std::shared_ptr<Instance>& instance) {
+  std::shared_ptr<platform::UniqueHandle> startup;
+  try {
+    startup = std::make_shared<platform::UniqueHandle>(
+        platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  auto* record = new (std::nothrow) WorkerStartup{startup, instance};
   if (record == nullptr) return false;
   if (!StartWorker(proc, record)) {
     delete record;
@@ -102,20 +82,35 @@ bool StartWorkerAndWait(platform::ThreadProc proc) {
   return true;
 }
 
-int32_t Fail(PluginState* s) {
-  StopWorkers(s);
-  TearDown(s);
+int32_t Fail(PluginState* s, std::shared_ptr<Instance> instance) {
+  StopWorkers(instance.get());
+  TearDown(s, std::move(instance));
   return 0;
+}
+
+// Makes the instance of one start and fills it from the system and the settings file; null
+// when memory, an event or the settings file's group address fail.
+std::shared_ptr<Instance> MakeInstance(const char* text, MemoReceiveCallback callback) {
+  std::shared_ptr<Instance> instance = Instance::Create();
+  if (!instance) return nullptr;
+  try {
+    instance->memo_callback = callback;
+    instance->host_text = text != nullptr ? text : "";
+    instance->logon_user = UserSectionName();
+    if (!platform::ComputerName(&instance->computer_name)) instance->computer_name = kAnonymous;
+    if (ReadSettings(FindSettingsFile(), instance->logon_user, &instance->settings) !=
+        SettingsResult::kOk) {
+      return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return instance;
 }
 
 }  // namespace
 
-std::shared_ptr<platform::UniqueHandle> StopEventOwner() {
-  std::lock_guard<std::mutex> lock(StopOwnerLock());
-  return g_stop_owner;
-}
-
-int32_t Specification(void* record) {
+int32_t HostNetExSpecification(void* record) {
   if (record == nullptr) return 0;
   auto* bytes = static_cast<unsigned char*>(record);
   auto put32 = [bytes](size_t offset, uint32_t v) {
@@ -129,58 +124,39 @@ int32_t Specification(void* record) {
   return 1;
 }
 
-int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callback) {
+int32_t HostInitializeNetEx(PB_HWND window, const char* text, MemoReceiveCallback callback) {
   OpenSocketEvents(window);
   std::lock_guard<std::mutex> lock(LifecycleLock());
   PluginState* s = &g_stOrgData;
   if (s->initialized.load() != 0) return 0;
   s->absence.store(0);
-  auto stop_owner = std::make_shared<platform::UniqueHandle>(
-      platform::CreateEventObject(/*manual_reset=*/true, /*initially_set=*/false));
-  s->stopEvent = stop_owner->get();
-  SetStopOwner(std::move(stop_owner));
-  if (s->stopEvent == nullptr) return Fail(s);
-  s->memoCallback = callback;
-  s->entryList = EntryList::Create();
-  if (s->entryList == nullptr) return Fail(s);
-  s->peerGroups = new (std::nothrow) GroupTable;
-  if (s->peerGroups == nullptr) return Fail(s);
-  s->nodeListGroups = nullptr;
-  s->hostText = DuplicateString(text);
-  if (s->hostText == nullptr) return Fail(s);
-  const std::string user = UserSectionName();
-  s->logonUser = DuplicateString(user.c_str());
-  if (s->logonUser == nullptr) return Fail(s);
-  std::string computer;
-  if (!platform::ComputerName(&computer)) computer = kAnonymous;
-  s->computerName = DuplicateString(computer.c_str());
-  if (s->computerName == nullptr) return Fail(s);
-
-  Settings settings;
-  if (ReadSettings(FindSettingsFile(), user, &settings) != SettingsResult::kOk) return Fail(s);
-  if (ApplySettings(settings, s) != SettingsResult::kOk) return Fail(s);
+  std::shared_ptr<Instance> instance = MakeInstance(text, callback);
+  if (!instance) return Fail(s, nullptr);
+  instance->AttachView(s);
+  SetCurrentInstance(instance);
 
   s->initialized.store(1);
   // Set before the receiver starts, so that a receiver giving up during the start-up wait
   // clears it for good.
   s->presenceReady.store(1);
-  if (!StartWorkerAndWait(&EntryControlThread)) return Fail(s);
-  if (!StartWorkerAndWait(&ListenThread)) return Fail(s);
+  if (!StartWorkerAndWait(&EntryControlThread, instance)) return Fail(s, std::move(instance));
+  if (!StartWorkerAndWait(&ListenThread, instance)) return Fail(s, std::move(instance));
   s->started.store(1);
   return 1;
 }
 
-int32_t UnInitialize() {
+int32_t HostUnInitializeNetEx() {
   CloseSocketEvents();
   std::lock_guard<std::mutex> lock(LifecycleLock());
   PluginState* s = &g_stOrgData;
   if (s->initialized.load() == 0) return 0;
-  StopWorkers(s);
-  TearDown(s);
+  std::shared_ptr<Instance> instance = CurrentInstance();
+  StopWorkers(instance.get());
+  TearDown(s, std::move(instance));
   return 1;
 }
 
-int32_t NxlStatus() {
+int32_t HostGetNxlStatus() {
   const PluginState& s = g_stOrgData;
   if (s.initialized.load() == 0 || s.started.load() == 0) return 0;
   int32_t status = PB_STATUS_RUNNING;

@@ -8,10 +8,11 @@
 
 namespace pb {
 
-int32_t Specification(void* record);
-int32_t Initialize(PB_HWND window, const char* text, MemoReceiveCallback callback);
-int32_t UnInitialize();
-int32_t NxlStatus();
+// The function behind export X is named HostX throughout the plug-in.
+int32_t HostNetExSpecification(void* record);
+int32_t HostInitializeNetEx(PB_HWND window, const char* text, MemoReceiveCallback callback);
+int32_t HostUnInitializeNetEx();
+int32_t HostGetNxlStatus();
 
 // How long shutdown waits for the worker threads before it frees shared state anyway (a
 // memo connection thread inside the host's callback keeps what it needs alive by itself).

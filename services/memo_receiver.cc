@@ -13,6 +13,7 @@
 #include "hostview/host_interface.h"
 #include "net/socket_events.h"
 #include "store/entry_list.h"
+#include "store/instance.h"
 #include "wire/byte_order.h"
 #include "wire/memo_frame.h"
 
@@ -143,26 +144,25 @@ Frame ReceiveFrame(Connection& c, MemoFrameBuffer& frame) {
 
 constexpr int32_t kAbandoned = -1;
 
-// Looks the caller up and hands the memo to the host; the result to send back, or kAbandoned
-// when the plug-in stops first (the host is then not called). The sender's record is built
-// under the list lock and handed over outside it.
-int32_t Deliver(const SocketAddress& peer, const MemoFrameBuffer& frame,
-                MemoReceiveCallback callback, int32_t absence, platform::Handle stop) {
-  PluginState& s = g_stOrgData;
+// Looks the caller up in the instance's list and hands the memo to the host; the result to
+// send back, or kAbandoned when the plug-in stops first (the host is then not called). The
+// sender's record is built under the list lock and handed over outside it.
+int32_t Deliver(const Instance& instance, const SocketAddress& peer, const MemoFrameBuffer& frame,
+                MemoReceiveCallback callback, int32_t absence) {
   std::unique_ptr<uint8_t[]> record;
   int32_t record_size = 0;
-  EntryList* list = s.initialized.load() != 0 ? s.entryList : nullptr;
-  if (list != nullptr) {
-    if (list->WaitOrStop(stop) == 0) return kAbandoned;
-    const int32_t index = list->FindByAddress(peer.address);
-    const int32_t size = index >= 0 ? BuildListedEntryRecord(*list, index, nullptr, 0) : -1;
+  {
+    const EntryList& list = instance.entries();
+    EntryListLock lock(instance.entries(), instance.stop_event());
+    if (!lock.owns()) return kAbandoned;
+    const int32_t index = list.FindByAddress(peer.address);
+    const int32_t size = index >= 0 ? BuildListedEntryRecord(list, index, nullptr, 0) : -1;
     if (size > 0) {
       record.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
       if (record) {
-        record_size = BuildListedEntryRecord(*list, index, record.get(), static_cast<size_t>(size));
+        record_size = BuildListedEntryRecord(list, index, record.get(), static_cast<size_t>(size));
       }
     }
-    list->Release();
   }
   if (callback == nullptr) return 3;  // nobody can take the memo: refused
   const int32_t accepted = callback(record_size > 0 ? record.get() : nullptr, record_size,
@@ -176,7 +176,8 @@ bool StopSet(platform::Handle stop) {
 }
 
 void ServeConnection(const MemoConnectionStart& start) {
-  platform::Handle stop = start.stopEvent ? start.stopEvent->get() : nullptr;
+  const Instance& instance = *start.instance;
+  platform::Handle stop = instance.stop_event();
   Connection c(start.socket, stop);
   // Without an event or a free dispatcher slot the connection could never be woken.
   if (!c.CreateEvent() || !c.Arm(kFdWrite | kFdClose)) return;
@@ -193,10 +194,10 @@ void ServeConnection(const MemoConnectionStart& start) {
     case Frame::kClosed:
       break;  // the reply carries 0 and the host is not called
     case Frame::kComplete: {
-      if (StopSet(stop)) return;  // shutting down: the list may be going away
+      if (StopSet(stop)) return;  // shutting down: the host is not called any more
       SocketAddress peer;
       c.socket().PeerName(&peer);
-      result = Deliver(peer, frame, start.callback, start.absence, stop);
+      result = Deliver(instance, peer, frame, start.callback, start.absence);
       if (result == kAbandoned) return;
       break;
     }
@@ -216,17 +217,11 @@ void ServeConnection(const MemoConnectionStart& start) {
 uint32_t MemoConnectionWaitMs() { return g_connection_wait_ms.load(); }
 void SetMemoConnectionWaitMs(uint32_t ms) { g_connection_wait_ms.store(ms); }
 
-void MemoConnectionThread(void* arg) {
-  std::unique_ptr<MemoConnectionStart> start(static_cast<MemoConnectionStart*>(arg));
-  ServeConnection(*start);
-  start.reset();
-  Workers().Leave();
-}
+void MemoConnectionThread(void* arg) { RunWorker<MemoConnectionStart>(arg, ServeConnection); }
 
 namespace {
 
-void AcceptOne(Socket& listener, const std::shared_ptr<platform::UniqueHandle>& stop_owner) {
-  PluginState& s = g_stOrgData;
+void AcceptOne(Socket& listener, const std::shared_ptr<Instance>& instance) {
   SocketAddress peer;
   Socket accepted = listener.Accept(&peer);
   if (!accepted) {
@@ -234,12 +229,12 @@ void AcceptOne(Socket& listener, const std::shared_ptr<platform::UniqueHandle>& 
     if (error != kWsaEWouldBlock) WriteErrorLogCode("Err[accept]:%d", error, kReporter);
     return;
   }
-  if (s.checkFrom != 0) {
+  if (instance->settings.checkFrom != 0) {
     SocketAddress name;
     if (!accepted.PeerName(&name) || IsAddressAllowed(name.address, "allow.lst") != 1) return;
   }
-  auto* start = new (std::nothrow)
-      MemoConnectionStart{stop_owner, accepted.get(), s.memoCallback, s.absence.load()};
+  auto* start = new (std::nothrow) MemoConnectionStart{
+      instance, accepted.get(), instance->memo_callback, g_stOrgData.absence.load()};
   if (start == nullptr) return;
   if (!StartWorker(&MemoConnectionThread, start)) {
     delete start;
@@ -249,10 +244,9 @@ void AcceptOne(Socket& listener, const std::shared_ptr<platform::UniqueHandle>& 
 }
 
 void RunListener(const WorkerStartup& startup) {
-  PluginState& s = g_stOrgData;
-  if (s.initialized.load() == 0) return;
-  platform::Handle stop = s.stopEvent;
-  const uint16_t port = static_cast<uint16_t>(s.port);
+  Instance& instance = *startup.instance;
+  platform::Handle stop = instance.stop_event();
+  const uint16_t port = static_cast<uint16_t>(instance.settings.port);
 
   Socket listener = Socket::Create(kSockStream, kIpProtoTcp);
   if (!listener) {
@@ -278,15 +272,15 @@ void RunListener(const WorkerStartup& startup) {
     WriteErrorLogCode("Err[SelectSocketEvent]:%d", kWsaENoBufs, kReporter);
     return;
   }
-  s.listening.store(1);
+  instance.Publish([] { g_stOrgData.listening.store(1); });
   startup.SignalStarted();
-  while (WaitForSocketNews(stop, event.get())) AcceptOne(listener, startup.stopEvent);
-  s.listening.store(0);
+  while (WaitForSocketNews(stop, event.get())) AcceptOne(listener, startup.instance);
+  instance.Publish([] { g_stOrgData.listening.store(0); });
   SelectSocketEvent(listener.get(), event.get(), 0);
 }
 
 }  // namespace
 
-void ListenThread(void* arg) { RunWorker(arg, RunListener); }
+void ListenThread(void* arg) { RunWorker<WorkerStartup>(arg, RunListener); }
 
 }  // namespace pb

@@ -11,9 +11,11 @@
 
 namespace pb {
 
+class Instance;
+
 // What the listener hands each connection thread, which owns and frees it.
 struct MemoConnectionStart {
-  std::shared_ptr<platform::UniqueHandle> stopEvent;  // kept valid for the thread's lifetime
+  std::shared_ptr<Instance> instance;  // kept alive for the thread's lifetime
   SocketHandle socket;
   MemoReceiveCallback callback;
   int32_t absence;  // the absence value when the connection was accepted

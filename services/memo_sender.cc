@@ -1,4 +1,4 @@
-// memo_sender.cc: SendMemoData and SendResultData: connect, greeting, frame, result.
+// memo_sender.cc: one memo exchange on the caller's thread: connect, greeting, frame, result.
 #include "services/memo_sender.h"
 
 #include <algorithm>
@@ -7,10 +7,10 @@
 #include <new>
 
 #include "core/plugin_state.h"
-#include "core/workers.h"
 #include "net/socket.h"
 #include "net/socket_events.h"
 #include "platform/platform.h"
+#include "store/instance.h"
 #include "wire/byte_order.h"
 #include "wire/memo_frame.h"
 
@@ -26,14 +26,10 @@ constexpr int32_t kGoOn = -1;  // the phase goes on
 // Large frames are sent through a staging buffer of this size, so a memo is never copied whole.
 constexpr size_t kStagingSize = 256 * 1024;
 
-// "受信側で拒否されました。" in Shift-JIS.
-constexpr unsigned char kRefusedText[] = {0x8E, 0xF3, 0x90, 0x4D, 0x91, 0xA4, 0x82, 0xC5,
-                                          0x8B, 0x91, 0x94, 0xDB, 0x82, 0xB3, 0x82, 0xEA,
-                                          0x82, 0xDC, 0x82, 0xB5, 0x82, 0xBD, 0x81, 0x42};
-
 class Exchange {
  public:
-  Exchange(uint32_t timeout_ms, PB_HANDLE cancel) : timeout_ms_(timeout_ms) {
+  Exchange(const Instance& instance, uint32_t timeout_ms, PB_HANDLE cancel)
+      : timeout_ms_(timeout_ms), stop_(instance.stop_event()) {
     cancel_ = platform::WrapHostHandle(cancel);
   }
   ~Exchange() {
@@ -43,11 +39,6 @@ class Exchange {
   }
 
   int32_t Run(const uint8_t* record, const uint8_t* data, int32_t size) {
-    // The exchange may still wait on the stop event while another thread shuts the plug-in
-    // down; its own reference keeps the event alive until the exchange is over.
-    stop_owner_ = StopEventOwner();
-    if (g_stOrgData.initialized.load() == 0 || !stop_owner_ || !*stop_owner_) return kFailed;
-    stop_ = stop_owner_->get();
     socket_ = Socket::Create(kSockStream, kIpProtoTcp);
     if (!socket_) return kFailed;
     event_.reset(platform::CreateEventObject(/*manual_reset=*/false, /*initially_set=*/false));
@@ -195,8 +186,7 @@ class Exchange {
   }
 
   uint32_t timeout_ms_;
-  std::shared_ptr<platform::UniqueHandle> stop_owner_;
-  platform::Handle stop_ = nullptr;
+  platform::Handle stop_;
   platform::Handle cancel_ = nullptr;
   Socket socket_;
   platform::UniqueHandle event_;
@@ -205,32 +195,32 @@ class Exchange {
 
 }  // namespace
 
-int32_t SendMemoExchange(const void* record, const void* data, int32_t size, uint32_t timeout_ms,
-                         PB_HANDLE cancel) {
-  if (g_stOrgData.initialized.load() == 0 || record == nullptr) return kFailed;
+int32_t SendMemoExchange(const Instance& instance, const void* record, const void* data,
+                         int32_t size, uint32_t timeout_ms, PB_HANDLE cancel) {
+  if (record == nullptr) return kFailed;
   if (size > 0 && data == nullptr) return kFailed;
   if (size < 0 || size > INT32_MAX - 8) return kFailed;
-  Exchange exchange(timeout_ms, cancel);
+  Exchange exchange(instance, timeout_ms, cancel);
   return exchange.Run(static_cast<const uint8_t*>(record), static_cast<const uint8_t*>(data), size);
 }
 
-int32_t SendMemoDataImpl(const void* record, const void* data, int32_t size, PB_HANDLE cancel) {
-  return SendMemoExchange(record, data, size, kMemoSendWaitMs, cancel);
+int32_t SendMemoExchange(const void* record, const void* data, int32_t size, uint32_t timeout_ms,
+                         PB_HANDLE cancel) {
+  // The exchange may still wait on the stop event while another thread shuts the plug-in
+  // down; this reference keeps the instance and its event alive until it is over.
+  const std::shared_ptr<Instance> instance = CurrentInstance();
+  if (g_stOrgData.initialized.load() == 0 || !instance) return kFailed;
+  return SendMemoExchange(*instance, record, data, size, timeout_ms, cancel);
 }
 
-int32_t SendResultDataImpl(const void* record, const void* data, int32_t size, PB_HANDLE cancel) {
-  return SendMemoExchange(record, data, size, platform::kInfinite, cancel);
+int32_t HostSendMemoData(const Instance& instance, const void* record, const void* data,
+                         int32_t size, PB_HANDLE cancel) {
+  return SendMemoExchange(instance, record, data, size, kMemoSendWaitMs, cancel);
 }
 
-int32_t GetErrorMsgImpl(int32_t code, char* buffer, int32_t max) {
-  if (code != PB_ERROR_REFUSED) return -1;
-  const int32_t length = static_cast<int32_t>(sizeof kRefusedText);
-  if (buffer == nullptr || max == 0) return length;
-  if (max < 0) return length;
-  const int32_t n = std::min(length, max - 1);
-  memcpy(buffer, kRefusedText, static_cast<size_t>(n));
-  buffer[n] = '\0';
-  return n;
+int32_t HostSendResultData(const Instance& instance, const void* record, const void* data,
+                           int32_t size, PB_HANDLE cancel) {
+  return SendMemoExchange(instance, record, data, size, platform::kInfinite, cancel);
 }
 
 }  // namespace pb

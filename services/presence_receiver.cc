@@ -13,6 +13,7 @@
 #include "services/presence_sender.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
+#include "store/instance.h"
 #include "wire/entry_command.h"
 
 namespace pb {
@@ -49,7 +50,7 @@ bool CanBindLocally(uint32_t address) {
 
 // Receives one datagram and hands it on. A datagram that cannot be given a buffer is still
 // taken off the socket, so that the next one is announced.
-bool ReceiveOne(Socket& socket, uint16_t port) {
+bool ReceiveOne(Instance& instance, Socket& socket, uint16_t port) {
   uint32_t queued = 0;
   socket.BytesAvailable(&queued);
   const size_t capacity = static_cast<size_t>(queued) + 10;
@@ -69,11 +70,11 @@ bool ReceiveOne(Socket& socket, uint16_t port) {
   }
   if (!buffer) return true;
   source.port = port;
-  return HandleEntryDatagram(buffer.get(), static_cast<size_t>(received), source);
+  return HandleEntryDatagram(instance, buffer.get(), static_cast<size_t>(received), source);
 }
 
-void StoreEntry(const uint8_t* data, const SocketAddress& reply) {
-  PluginState& s = g_stOrgData;
+// Called with the entry-list lock held, which also guards the peer-group table.
+void StoreEntry(Instance& instance, const uint8_t* data, const SocketAddress& reply) {
   const char* groups = EntryCommandGroup(data);
   int32_t count = 0;
   std::unique_ptr<int32_t[]> ids;
@@ -84,10 +85,10 @@ void StoreEntry(const uint8_t* data, const SocketAddress& reply) {
       if (!ids) return;  // no memory for the ids: the datagram is skipped
     }
   }
-  if (groups != nullptr) s.peerGroups->ParseGroups(groups, ids.get(), count);
+  if (groups != nullptr) instance.peer_groups().ParseGroups(groups, ids.get(), count);
   uint8_t address[SocketAddress::kSize];
   reply.Write(address);
-  s.entryList->Upsert(address, data, ids.get(), count);
+  instance.entries().Upsert(address, data, ids.get(), count);
 }
 
 }  // namespace
@@ -117,40 +118,47 @@ uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event) {
   return address;
 }
 
-bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& reply) {
-  PluginState& s = g_stOrgData;
+bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
+                         const SocketAddress& reply) {
+  const Settings& s = instance.settings;
   if (s.checkFrom != 0 && IsAddressAllowed(reply.address, "allow.lst") != 1) return true;
   const int32_t command = ClassifyEntryCommand(data, received, s.domainKey);
   if (command == 0) return true;
-  if (command == kEntryStart && reply.address != s.interfaceAddress.load()) {
-    SendEntryCommand(kEntryUpdate, s.absence.load(), s.hostText, reply);
+  if (command == kEntryStart && reply.address != g_stOrgData.interfaceAddress.load()) {
+    SendEntryCommand(instance, kEntryUpdate, g_stOrgData.absence.load(), reply);
   }
-  if (s.entryList->WaitOrStop(s.stopEvent) == 0) return false;
+  EntryListLock lock(instance.entries(), instance.stop_event());
+  if (!lock.owns()) return false;
   if (command == kEntryExit) {
     uint8_t address[SocketAddress::kSize];
     reply.Write(address);
-    s.entryList->Remove(address);
+    instance.entries().Remove(address);
   } else {
-    StoreEntry(data, reply);
+    StoreEntry(instance, data, reply);
   }
-  s.entryList->Release();
   return true;
+}
+
+bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& reply) {
+  const std::shared_ptr<Instance> instance = CurrentInstance();
+  if (!instance) return true;
+  return HandleEntryDatagram(*instance, data, received, reply);
 }
 
 namespace {
 
 void RunReceiver(const WorkerStartup& startup) {
-  PluginState& s = g_stOrgData;
-  if (s.initialized.load() == 0) return;
-  platform::Handle stop = s.stopEvent;
+  Instance& instance = *startup.instance;
+  const Settings& s = instance.settings;
+  platform::Handle stop = instance.stop_event();
   const uint16_t port = static_cast<uint16_t>(s.port);
 
-  const uint32_t local = DiscoverLocalAddress(s.interfaceAddress.load(), stop);
+  const uint32_t local = DiscoverLocalAddress(s.interfaceAddress, stop);
   if (local == 0) {
-    if (!StopRequested(stop)) s.presenceReady.store(0);
+    if (!StopRequested(stop)) instance.Publish([] { g_stOrgData.presenceReady.store(0); });
     return;
   }
-  s.interfaceAddress.store(local);
+  instance.Publish([local] { g_stOrgData.interfaceAddress.store(local); });
 
   Socket socket = Socket::Create(kSockDgram, kIpProtoDefault);
   if (!socket) {
@@ -174,7 +182,7 @@ void RunReceiver(const WorkerStartup& startup) {
   }
   if (event) {
     startup.SignalStarted();
-    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(socket, port)) {
+    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(instance, socket, port)) {
     }
     SelectSocketEvent(socket.get(), event.get(), 0);
   }
@@ -183,6 +191,6 @@ void RunReceiver(const WorkerStartup& startup) {
 
 }  // namespace
 
-void EntryControlThread(void* arg) { RunWorker(arg, RunReceiver); }
+void EntryControlThread(void* arg) { RunWorker<WorkerStartup>(arg, RunReceiver); }
 
 }  // namespace pb

@@ -10,6 +10,8 @@
 
 namespace pb {
 
+class Instance;
+
 // Where the local-address probe's UDP socket is connected (nothing is ever sent on it): a
 // fixed unicast address outside every private range, so that the route look-up goes through
 // the default route, and port 7.
@@ -32,8 +34,11 @@ uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event);
 
 // Handles one received datagram as the receive loop does once it has the bytes and the source:
 // the filters (access list, structure, magic, domain key), the reply to a start from another
-// address, and the change of the entry list and the peer-group table under the list lock.
-// False when the stop event ended a wait for the list lock.
+// address, and the change of the instance's entry list and peer-group table under the list
+// lock. False when the stop event ended a wait for the list lock.
+bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
+                         const SocketAddress& source);
+// The same on the current instance; true (nothing done) while the plug-in is stopped.
 bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& source);
 
 }  // namespace pb

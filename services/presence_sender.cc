@@ -5,6 +5,7 @@
 #include "core/plugin_state.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
+#include "store/instance.h"
 #include "wire/entry_command.h"
 
 namespace pb {
@@ -13,15 +14,21 @@ namespace {
 constexpr char kMulticastEntry[] = "MulticastEntry";
 constexpr char kSendEntryCommand[] = "SendEntryCommand";
 
+// The entry command with this start's identity: nickname, group, logon user, computer name
+// and domain key.
+EntryCommandBuffer BuildOwnEntryCommand(int32_t command, int32_t argument,
+                                        const Instance& instance) {
+  const Settings& s = instance.settings;
+  return BuildEntryCommand(command, argument, s.nickname.c_str(), s.group.c_str(),
+                           instance.logon_user.c_str(), instance.computer_name.c_str(),
+                           s.domainKey);
+}
+
 }  // namespace
 
-int32_t MulticastEntry(int32_t command, int32_t argument) {
-  PluginState& s = g_stOrgData;
-  if (s.initialized.load() == 0) {
-    WriteErrorLog("no init!g_stOrgData", kMulticastEntry);
-    return 0;
-  }
-  EntryCommandBuffer datagram = BuildEntryCommand(command, argument, s);
+int32_t MulticastEntry(const Instance& instance, int32_t command, int32_t argument) {
+  const Settings& s = instance.settings;
+  EntryCommandBuffer datagram = BuildOwnEntryCommand(command, argument, instance);
   if (!datagram) {
     WriteErrorLog("memory alloc erro!", kMulticastEntry);
     return 0;
@@ -31,7 +38,7 @@ int32_t MulticastEntry(int32_t command, int32_t argument) {
     WriteErrorLog("SocketCreateErr", kMulticastEntry);
     return 0;
   }
-  const uint32_t interface_address = s.interfaceAddress.load();
+  const uint32_t interface_address = g_stOrgData.interfaceAddress.load();
   if (!socket.Bind(SocketAddress::FromNetwork(interface_address, 0))) {
     WriteErrorLogCode("Err[bind]:%d", LastSocketError(), kMulticastEntry);
     return 0;
@@ -54,14 +61,9 @@ int32_t MulticastEntry(int32_t command, int32_t argument) {
   return 1;
 }
 
-int32_t SendEntryCommand(int32_t command, int32_t argument, const char* /*text*/,
+int32_t SendEntryCommand(const Instance& instance, int32_t command, int32_t argument,
                          const SocketAddress& destination) {
-  PluginState& s = g_stOrgData;
-  if (s.initialized.load() == 0) {
-    WriteErrorLog("no init!g_stOrgData", kSendEntryCommand);
-    return 0;
-  }
-  EntryCommandBuffer datagram = BuildEntryCommand(command, argument, s);
+  EntryCommandBuffer datagram = BuildOwnEntryCommand(command, argument, instance);
   if (!datagram) {
     WriteErrorLog("memory alloc error!", kSendEntryCommand);
     return 0;
@@ -84,36 +86,33 @@ int32_t SendEntryCommand(int32_t command, int32_t argument, const char* /*text*/
   return 1;
 }
 
-int32_t StartEntryImpl() {
-  if (g_stOrgData.initialized.load() == 0) return 0;
-  MulticastEntry(kEntryStart, 0);
+int32_t HostStartEntry(const Instance& instance) {
+  MulticastEntry(instance, kEntryStart, 0);
   return 1;
 }
 
-int32_t StartEntryExImpl(int32_t absence) {
-  if (g_stOrgData.initialized.load() == 0) return 0;
+int32_t HostStartEntryEx(const Instance& instance, int32_t absence) {
   // Announces the value without making it the absence that later replies carry.
-  MulticastEntry(kEntryStart, absence);
+  MulticastEntry(instance, kEntryStart, absence);
   return 1;
 }
 
-int32_t AbsenceEntryImpl(int32_t absence) {
-  if (g_stOrgData.initialized.load() == 0) return 0;
+int32_t HostAbsenceEntry(const Instance& instance, int32_t absence) {
   g_stOrgData.absence.store(absence);
-  MulticastEntry(kEntryUpdate, absence);
+  MulticastEntry(instance, kEntryUpdate, absence);
   return 1;
 }
 
-int32_t ExitEntryImpl() {
-  PluginState& s = g_stOrgData;
-  if (s.initialized.load() == 0) return 0;
+int32_t HostExitEntry(const Instance& instance) {
   // The local tables are emptied first; peers heard after this are stored again.
-  if (s.entryList->WaitOrStop(s.stopEvent) != 0) {
-    s.entryList->Clear();
-    s.peerGroups->Clear();
-    s.entryList->Release();
+  {
+    EntryListLock lock(instance.entries(), instance.stop_event());
+    if (lock.owns()) {
+      instance.entries().Clear();
+      instance.peer_groups().Clear();
+    }
   }
-  MulticastEntry(kEntryExit, 0);
+  MulticastEntry(instance, kEntryExit, 0);
   return 1;
 }
 

@@ -8,23 +8,25 @@
 
 namespace pb {
 
-// Multicasts one entry command to the group and port of the settings, through the local
-// interface address. 1 when the datagram was handed to the platform; failures are logged
-// with the reporter "MulticastEntry".
-int32_t MulticastEntry(int32_t command, int32_t argument);
+class Instance;
 
-// Sends one entry command by unicast to destination (the receiver's reply to a start). text
-// is the host's text, which is not put on the wire. Failures are logged with the reporter
-// "SendEntryCommand".
-int32_t SendEntryCommand(int32_t command, int32_t argument, const char* text,
+// Multicasts one entry command with the instance's identity to the group and port of its
+// settings, through the local interface address. 1 when the datagram was handed to the
+// platform; failures are logged with the reporter "MulticastEntry".
+int32_t MulticastEntry(const Instance& instance, int32_t command, int32_t argument);
+
+// Sends one entry command with the instance's identity by unicast to destination (the
+// receiver's reply to a start). Failures are logged with the reporter "SendEntryCommand".
+int32_t SendEntryCommand(const Instance& instance, int32_t command, int32_t argument,
                          const SocketAddress& destination);
 
-// The presence exports: 0 while the plug-in is not initialised, else 1 whether or not the
-// datagram could be sent.
-int32_t StartEntryImpl();
-int32_t StartEntryExImpl(int32_t absence);
-int32_t AbsenceEntryImpl(int32_t absence);
-int32_t ExitEntryImpl();
+// Behind the presence exports, on a running instance: 1 whether or not the datagram could be sent.
+int32_t HostStartEntry(const Instance& instance);
+int32_t HostStartEntryEx(const Instance& instance, int32_t absence);
+int32_t HostAbsenceEntry(const Instance& instance, int32_t absence);
+// Empties the entry list and the peer-group table (unless the stop event ends the wait for
+// the list lock), then announces the exit.
+int32_t HostExitEntry(const Instance& instance);
 
 }  // namespace pb
 

@@ -63,6 +63,25 @@ class EntryList {
   platform::Handle lock_ = nullptr;
 };
 
+// The entry-list lock held for a scope: waits like WaitOrStop and, when it got the lock,
+// releases it on every way out. owns() is false when the stop event or a failed wait ended
+// the wait; nothing guarded may be touched then.
+class EntryListLock {
+ public:
+  EntryListLock(EntryList& list, platform::Handle stop_event)
+      : list_(&list), owns_(list.WaitOrStop(stop_event) != 0) {}
+  ~EntryListLock() {
+    if (owns_) list_->Release();
+  }
+  EntryListLock(const EntryListLock&) = delete;
+  EntryListLock& operator=(const EntryListLock&) = delete;
+  bool owns() const { return owns_; }
+
+ private:
+  EntryList* list_;
+  bool owns_;
+};
+
 }  // namespace pb
 
 #endif  // PEERBEACON_STORE_ENTRY_LIST_H_

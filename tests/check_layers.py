@@ -13,7 +13,7 @@ LAYERS = [
     "platform",  # the thin OS layer and its two backends
     "wire",      # byte order, the entry command datagram, the memo frame
     "core",      # the plug-in state, settings, error log, workers' bookkeeping
-    "store",     # the entry list and the group tables
+    "store",     # the entry list, the group tables, the instance owning them
     "files",     # the administrator's files: node list, access list
     "net",       # sockets and the socket event dispatcher
     "hostview",  # the host's view of the entry list, with the node list merged in

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "services/memo_receiver.h"
 #include "services/memo_sender.h"
+#include "store/instance.h"
 #include "tests/test_host.h"
 #include "tests/wait_until.h"
 #include "wire/byte_order.h"
@@ -271,6 +272,43 @@ TEST_F(StressTest, ShutdownWithAConnectionInsideTheCallback) {
       << "the waiting caller got more than a greeting";
   ASSERT_EQ(testing_host::UnInitialize(), 1);
   EXPECT_EQ(Workers().Running(), 0);
+}
+
+// The state of a start stays alive while a thread of it is inside the host's callback, across
+// the shutdown and the next start, and is freed when that thread ends; the new start is not
+// touched by it (run under the sanitizers).
+TEST_F(StressTest, ALateConnectionThreadKeepsItsOwnStartAlive) {
+  platform::UniqueHandle release(platform::CreateEventObject(true, false));
+  g_release_callback = release.get();
+  g_in_callback.store(0);
+  const int32_t before = Instance::LiveCount();
+  ASSERT_EQ(testing_host::Initialize("first", &SlowReceive), 1);
+  Socket inside = Socket::Create(kSockStream, kIpProtoTcp);
+  ASSERT_TRUE(inside.Connect(Loopback()));
+  const std::vector<uint8_t> f = Frame("held across a restart");
+  ASSERT_EQ(inside.Send(f.data(), static_cast<int32_t>(f.size())), static_cast<int32_t>(f.size()));
+  ASSERT_TRUE(test_support::WaitUntil([] { return g_in_callback.load() > 0; }));
+
+  ASSERT_EQ(testing_host::UnInitialize(), 1);
+  EXPECT_EQ(Instance::LiveCount(), before + 1) << "the thread in the callback holds its start";
+  ASSERT_EQ(testing_host::Initialize("second", &Receive), 1);
+  EXPECT_EQ(Instance::LiveCount(), before + 2);
+  ASSERT_EQ(LockEntryList(), 1);  // the new start's list stays the host's meanwhile
+
+  platform::SetEventObject(release.get());
+  uint8_t buffer[16];
+  int32_t got = 0;
+  for (int32_t n; got < 13 && (n = inside.Receive(buffer + got, 16 - got)) > 0;) got += n;
+  ASSERT_EQ(got, 13);
+  EXPECT_EQ(ReadLe32Signed(buffer + 9), 0);
+  inside.Close();
+  EXPECT_TRUE(test_support::WaitUntil([&] { return Instance::LiveCount() == before + 1; }))
+      << "the old start was not freed when its last thread ended";
+  EXPECT_EQ(Workers().Running(), 2) << "only the new start's workers are left";
+  EXPECT_EQ(UnlockEntryList(), 1);
+  EXPECT_EQ(GetNxlStatus(), 7);
+  ASSERT_EQ(testing_host::UnInitialize(), 1);
+  EXPECT_EQ(Instance::LiveCount(), before);
 }
 
 TEST_F(StressTest, AReporterGoesOnWhenTheLogCannotBeWritten) {
