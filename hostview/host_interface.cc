@@ -11,6 +11,8 @@
 
 #include "core/plugin_state.h"
 #include "files/node_list.h"
+#include "net/socket.h"
+#include "platform/platform.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
 #include "wire/byte_order.h"
@@ -279,6 +281,26 @@ int32_t HostGetGroupData(int32_t index, void* record, int32_t size) {
 }
 int32_t HostGetEntryInfo(char* text, int32_t length, const void* record, int32_t record_size) {
   return HostGetEntryInfo(RecordTables(), text, length, record, record_size);
+}
+
+int32_t MakeDirectInputRecord(const std::string& text, uint16_t port, PB_HGLOBAL* handle_out) {
+  constexpr int32_t kMade = 1;
+  constexpr int32_t kNotMade = 2;
+  const uint32_t address = platform::ParseDottedAddress(text.c_str());
+  if (address == 0xFFFFFFFFu) return kNotMade;
+
+  const size_t name_field = strlen(text.c_str()) + 1;
+  const size_t size = kEntryFixedSize + name_field;
+  void* block = platform::GlobalAllocZeroed(size);
+  *handle_out = block;
+  if (block == nullptr) return kNotMade;
+  auto* record = static_cast<uint8_t*>(platform::GlobalLockBlock(block));
+  if (record == nullptr) return kNotMade;
+  uint8_t socket_address[SocketAddress::kSize];
+  SocketAddress::FromNetwork(address, port).Write(socket_address);
+  BuildEntryRecord(record, size, socket_address, text.c_str(), name_field);
+  platform::GlobalUnlockBlock(block);
+  return kMade;
 }
 
 }  // namespace pb

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "peerbeacon.h"
 #include "platform/platform.h"
 
 namespace pb {
@@ -81,6 +83,12 @@ int32_t BuildEntryRecord(uint8_t* record, size_t capacity, const uint8_t address
 // stands at index. The caller holds the entry-list lock.
 int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* record,
                                size_t capacity);
+
+// The record InputEntry hands the host for text typed into the direct-input dialog: the
+// typed address with port (network order, 0 before start-up), the text itself as the name.
+// 1 with a new global block in *handle_out; 2 when the text is no dotted address (*handle_out
+// untouched) or memory fails (*handle_out null).
+int32_t MakeDirectInputRecord(const std::string& text, uint16_t port, PB_HGLOBAL* handle_out);
 
 }  // namespace pb
 

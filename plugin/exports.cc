@@ -9,6 +9,7 @@
 #include "core/plugin_state.h"
 #include "hostview/host_interface.h"
 #include "peerbeacon.h"
+#include "plugin/input_entry.h"
 #include "plugin/lifecycle.h"
 #include "services/memo_sender.h"
 #include "services/presence_sender.h"
@@ -198,7 +199,7 @@ PB_EXPORT int32_t PB_CALL GetErrorMsg(int32_t code, char* buffer, int32_t max) {
 
 PB_EXPORT int32_t PB_CALL InputEntry(PB_HWND window, PB_HGLOBAL* handle_out) {
   return Guarded(
-      2, [&] { return pb::ui::RunInputEntry(pb::ui::PlatformDialogRunner(), window, handle_out); });
+      2, [&] { return pb::RunInputEntry(pb::ui::PlatformDialogRunner(), window, handle_out); });
 }
 
 }  // extern "C"

@@ -1,10 +1,11 @@
-// direct_input_dialog.h: the direct-input dialog and InputEntry, which turns a typed IPv4
-// address into an entry data record for the host.
+// direct_input_dialog.h: the direct-input dialog, which asks the user for a peer's IPv4
+// address; InputEntry turns the text into the host's record.
 #ifndef PEERBEACON_UI_DIRECT_INPUT_DIALOG_H_
 #define PEERBEACON_UI_DIRECT_INPUT_DIALOG_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "peerbeacon.h"
 #include "ui/dialog_surface.h"
@@ -28,11 +29,10 @@ class DirectInputDialog : public DialogProcedure {
 };
 
 // Shows the dialog through runner while holding the direct-input lock, so that concurrent
-// callers see their dialogs one after the other. Returns 1 with a new global block whose
-// handle is stored in *handle_out, 2 otherwise. *handle_out is written only when an address
-// was typed: with the block, or null when it could not be allocated. A null handle_out
-// gives 2 without showing anything, since the record would have nowhere to go.
-int32_t RunInputEntry(DialogRunner& runner, PB_HWND owner, PB_HGLOBAL* handle_out);
+// callers see their dialogs one after the other. True with the text as typed (at most
+// kDirectInputChars bytes) when the user pressed OK. Throws only what the lock or the dialog
+// throws.
+bool AskDirectInput(DialogRunner& runner, PB_HWND owner, std::string* text);
 
 }  // namespace pb::ui
 
