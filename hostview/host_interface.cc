@@ -29,15 +29,21 @@ int32_t PeerGroupCount(const HostTables& t) {
 }
 
 const GroupTable* NodeListGroups(const HostTables& t) {
-  return t.node_groups != nullptr ? *t.node_groups : nullptr;
+  return t.node_groups != nullptr ? t.node_groups->get() : nullptr;
 }
 
-// The node-list group table lives from the host's LockEntryList to its UnlockEntryList; its
-// slot is its only handle between the two calls.
-void FreeNodeListGroups(GroupTable** slot) {
-  if (slot == nullptr) return;
-  std::unique_ptr<GroupTable> table(std::exchange(*slot, nullptr));
-  if (table) table->Clear();
+// The node-list group table lives from the host's LockEntryList to its UnlockEntryList, owned
+// by the slot of the start it belongs to; the record's field shows what the slot holds.
+void SetNodeListGroups(const HostTables& t, std::unique_ptr<GroupTable> table) {
+  if (t.node_groups == nullptr) return;
+  *t.node_groups = std::move(table);
+  if (t.view != nullptr) *t.view = t.node_groups->get();
+}
+
+// The slot of the tables that the record alone describes.
+std::unique_ptr<GroupTable>& RecordNodeListSlot() {
+  static auto* slot = new std::unique_ptr<GroupTable>;
+  return *slot;
 }
 
 // What the node-list file says about one peer: its display name (empty: keep the nickname)
@@ -114,19 +120,20 @@ int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* re
 HostTables RecordTables() {
   PluginState& s = g_stOrgData;
   if (s.initialized.load() == 0) return HostTables{};
-  return HostTables{true, s.entryList, s.peerGroups, &s.nodeListGroups, s.seedType, s.stopEvent};
+  return HostTables{true,       s.entryList, s.peerGroups, &RecordNodeListSlot(), &s.nodeListGroups,
+                    s.seedType, s.stopEvent};
 }
 
 int32_t HostLockEntryList(const HostTables& t) {
   if (!t.running || t.list == nullptr) return 0;
   // Without the lock nothing below may be touched: a failed or stopped wait ends here.
   if (t.list->WaitOrStop(t.stop) == 0) return 0;
-  FreeNodeListGroups(t.node_groups);
+  SetNodeListGroups(t, nullptr);
   if (t.node_groups != nullptr && t.seed_type >= 0 && t.seed_type <= 3) {
     std::unique_ptr<GroupTable> table(new (std::nothrow) GroupTable());
     if (table) {
       ReadNodeListGroups(table.get());
-      *t.node_groups = table.release();
+      SetNodeListGroups(t, std::move(table));
     }
   }
   return 1;
@@ -134,12 +141,10 @@ int32_t HostLockEntryList(const HostTables& t) {
 
 int32_t HostUnlockEntryList(const HostTables& t) {
   if (!t.running) return 0;
-  FreeNodeListGroups(t.node_groups);
+  SetNodeListGroups(t, nullptr);
   if (t.list != nullptr) t.list->Release();
   return 1;
 }
-
-void HostDropNodeListGroups() { FreeNodeListGroups(&g_stOrgData.nodeListGroups); }
 
 int32_t HostGetEntryCount(const HostTables& t) {
   if (!t.running || t.list == nullptr) return 0;
@@ -151,7 +156,7 @@ int32_t HostGetEntryData(const HostTables& t, int32_t index, void* record, int32
   if (index < 0 || !t.running || list == nullptr || index >= list->Count()) return -1;
 
   NodeListPart node_list;
-  GroupTable* node_groups = t.node_groups != nullptr ? *t.node_groups : nullptr;
+  GroupTable* node_groups = t.node_groups != nullptr ? t.node_groups->get() : nullptr;
   if (node_groups != nullptr) ReadNodeListPart(t, index, node_groups, &node_list);
   const char* override_name = node_list.name.empty() ? nullptr : node_list.name.c_str();
 

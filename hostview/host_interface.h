@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "peerbeacon.h"
@@ -19,20 +20,22 @@ class GroupTable;
 // Groups are seen in one combined space: the peer-group table's groups first, then, while the
 // host holds the lock and SeedType is 0 to 3, the node-list groups shifted by the peer count.
 
-// What the host's reads work on: one running start's tables. node_groups is the slot of the
-// node-list group table, which LockEntryList builds and UnlockEntryList frees (the record's
-// nodeListGroups). A default HostTables is a stopped plug-in.
+// What the host's reads work on: one running start's tables. node_groups owns the node-list
+// group table, which LockEntryList builds and UnlockEntryList drops; view (the record's
+// nodeListGroups) is kept showing it. A default HostTables is a stopped plug-in.
 struct HostTables {
   bool running = false;
   EntryList* list = nullptr;
   GroupTable* peer_groups = nullptr;
-  GroupTable** node_groups = nullptr;
+  std::unique_ptr<GroupTable>* node_groups = nullptr;
+  GroupTable** view = nullptr;
   int32_t seed_type = 0;
   platform::Handle stop = nullptr;
 };
 
-// The tables that g_stOrgData shows (stopped while it is not initialised). The overloads
-// without tables work on these.
+// The tables that g_stOrgData shows (stopped while it is not initialised), with a node-list
+// slot of their own, for callers that fill the record by hand. The overloads without tables
+// work on these.
 HostTables RecordTables();
 
 // Waits for the entry-list lock (or for the stop event, which wins with 0 and leaves the lock
@@ -42,8 +45,6 @@ int32_t HostLockEntryList();
 // Frees the node-list group table and releases the lock. 0 when not running, else 1.
 int32_t HostUnlockEntryList(const HostTables& tables);
 int32_t HostUnlockEntryList();
-// Frees the node-list group table that a LockEntryList left behind (shutdown).
-void HostDropNodeListGroups();
 int32_t HostGetEntryCount(const HostTables& tables);
 int32_t HostGetEntryCount();
 // The record's size (written when record is not null and size is at least that), -1 for a

@@ -42,14 +42,15 @@ int32_t OnInstance(int32_t stopped, Body body) noexcept {
   });
 }
 
-// The host's reads on the running instance's tables; the node-list group table stays in the
-// record's slot between LockEntryList and UnlockEntryList.
+// The host's reads on the running instance's tables; the node-list group table stays with the
+// instance between LockEntryList and UnlockEntryList, and the record shows it.
 template <typename Body>
 int32_t OnHostTables(int32_t stopped, Body body) noexcept {
   return OnInstance(stopped, [&](Instance& i) {
     const HostTables tables{true,
                             &i.entries(),
                             &i.peer_groups(),
+                            &i.node_list_groups,
                             &g_stOrgData.nodeListGroups,
                             i.settings.seedType,
                             i.stop_event()};

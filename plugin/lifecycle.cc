@@ -8,7 +8,6 @@
 #include "core/plugin_state.h"
 #include "core/settings.h"
 #include "core/workers.h"
-#include "hostview/host_interface.h"
 #include "net/socket_events.h"
 #include "platform/platform.h"
 #include "services/memo_receiver.h"
@@ -35,7 +34,7 @@ void TearDown(PluginState* s, std::shared_ptr<Instance> instance) {
   s->listening.store(0);
   s->presenceReady.store(0);
   SetCurrentInstance(nullptr);
-  HostDropNodeListGroups();
+  s->nodeListGroups = nullptr;  // the table, if the host left one, goes with its instance
   s->stopEvent = nullptr;
   s->groupAddress = 0;
   s->interfaceAddress.store(0);

@@ -58,6 +58,7 @@ void Instance::AttachView(PluginState* s) const {
   s->stopEvent = stop_event_.get();
   s->entryList = entries_.get();
   s->peerGroups = peer_groups_.get();
+  s->nodeListGroups = node_list_groups.get();
   s->hostText = host_text.c_str();
   s->logonUser = logon_user.c_str();
   s->computerName = computer_name.c_str();

@@ -43,6 +43,9 @@ class Instance {
   std::string logon_user;
   std::string computer_name;
   MemoReceiveCallback memo_callback = nullptr;
+  // The node-list group table, built by the host's LockEntryList and dropped by its
+  // UnlockEntryList; touched only by the thread that holds the entry-list lock.
+  std::unique_ptr<GroupTable> node_list_groups;
 
   // Points the record's fields at this instance's objects and copies the settings into it.
   void AttachView(PluginState* state) const;
