@@ -401,6 +401,11 @@ TEST_F(SocketEventsTest, WriteAndCloseDueTogetherEndWithClose) {
 // A connection the peer reset before its owner armed it still reports its end, whatever the
 // owner armed besides FD_CLOSE.
 TEST_F(SocketEventsTest, ConnectionResetBeforeArmingGetsFdClose) {
+#if defined(PB_TEST_UNDER_EMULATOR)
+  // The Windows build's notifications are the system's own; Wine's Winsock posts nothing for a
+  // connection reset before arming, which says nothing of this code.
+  GTEST_SKIP() << "the posting rules checked here are the Linux dispatcher's";
+#endif
   for (uint32_t mask : {kFdRead | kFdClose, kFdWrite | kFdClose, kFdClose}) {
     Socket client;
     Socket server;

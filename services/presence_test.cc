@@ -237,6 +237,11 @@ TEST(DiscoveryTest, AStopBeforeATryEndsTheDiscovery) {
 // A stale hosts line or DNS record can name an address this machine does not have; presence
 // sent from it would never leave. Such an address is passed over as if the name had none.
 TEST(DiscoveryTest, TakesOnlyHostAddressesThisMachineHas) {
+#if defined(PB_TEST_UNDER_EMULATOR)
+  // Windows resolves its own name to its own addresses only; Wine's bind also takes an address
+  // the machine does not have, so the test bind cannot be checked there.
+  GTEST_SKIP() << "a stale host-name address is a Linux machine's case";
+#endif
   const uint32_t foreign = platform::ParseDottedAddress("198.51.100.7");
   const uint32_t configured = platform::ParseDottedAddress("10.1.2.3");
   const uint32_t probed = ChooseLocalAddress({}, 0);
