@@ -5,9 +5,4 @@ namespace pb {
 
 PluginState g_stOrgData;
 
-EntryCommandBuffer BuildEntryCommand(int32_t command, int32_t argument, const PluginState& state) {
-  return BuildEntryCommand(command, argument, state.nickname, state.group, state.logonUser,
-                           state.computerName, state.domainKey);
-}
-
 }  // namespace pb

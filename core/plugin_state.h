@@ -8,7 +8,6 @@
 
 #include "peerbeacon.h"
 #include "platform/platform.h"
-#include "wire/entry_command.h"
 
 namespace pb {
 
@@ -46,10 +45,6 @@ struct PluginState {
 };
 
 extern PluginState g_stOrgData;
-
-// The entry command with the sender's fields of state (nickname, group, logonUser,
-// computerName, domainKey).
-EntryCommandBuffer BuildEntryCommand(int32_t command, int32_t argument, const PluginState& state);
 
 }  // namespace pb
 

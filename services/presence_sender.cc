@@ -14,21 +14,11 @@ namespace {
 constexpr char kMulticastEntry[] = "MulticastEntry";
 constexpr char kSendEntryCommand[] = "SendEntryCommand";
 
-// The entry command with this start's identity: nickname, group, logon user, computer name
-// and domain key.
-EntryCommandBuffer BuildOwnEntryCommand(int32_t command, int32_t argument,
-                                        const Instance& instance) {
-  const Settings& s = instance.settings;
-  return BuildEntryCommand(command, argument, s.nickname.c_str(), s.group.c_str(),
-                           instance.logon_user.c_str(), instance.computer_name.c_str(),
-                           s.domainKey);
-}
-
 }  // namespace
 
 int32_t MulticastEntry(const Instance& instance, int32_t command, int32_t argument) {
   const Settings& s = instance.settings;
-  EntryCommandBuffer datagram = BuildOwnEntryCommand(command, argument, instance);
+  EntryCommandBuffer datagram = instance.OwnEntryCommand(command, argument);
   if (!datagram) {
     WriteErrorLog("memory alloc erro!", kMulticastEntry);
     return 0;
@@ -63,7 +53,7 @@ int32_t MulticastEntry(const Instance& instance, int32_t command, int32_t argume
 
 int32_t SendEntryCommand(const Instance& instance, int32_t command, int32_t argument,
                          const SocketAddress& destination) {
-  EntryCommandBuffer datagram = BuildOwnEntryCommand(command, argument, instance);
+  EntryCommandBuffer datagram = instance.OwnEntryCommand(command, argument);
   if (!datagram) {
     WriteErrorLog("memory alloc error!", kSendEntryCommand);
     return 0;

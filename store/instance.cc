@@ -54,6 +54,11 @@ bool Instance::StopRequested() const {
   return stop == nullptr || platform::WaitForObjects(1, &stop, 0) == 0;
 }
 
+EntryCommandBuffer Instance::OwnEntryCommand(int32_t command, int32_t argument) const {
+  return BuildEntryCommand(command, argument, settings.nickname.c_str(), settings.group.c_str(),
+                           logon_user.c_str(), computer_name.c_str(), settings.domainKey);
+}
+
 void Instance::AttachView(PluginState* s) const {
   s->stopEvent = stop_event_.get();
   s->entryList = entries_.get();

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
+#include "wire/entry_command.h"
 
 namespace pb {
 
@@ -46,6 +47,10 @@ class Instance {
   // The node-list group table, built by the host's LockEntryList and dropped by its
   // UnlockEntryList; touched only by the thread that holds the entry-list lock.
   std::unique_ptr<GroupTable> node_list_groups;
+
+  // The entry command with this start's identity: nickname, group, logon user, computer name
+  // and domain key. Empty when memory fails.
+  EntryCommandBuffer OwnEntryCommand(int32_t command, int32_t argument) const;
 
   // Points the record's fields at this instance's objects and copies the settings into it.
   void AttachView(PluginState* state) const;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/plugin_state.h"
 #include "store/alloc_failure_for_test.h"
+#include "store/instance.h"
 #include "wire/byte_order.h"
 
 namespace pb {
@@ -105,18 +105,15 @@ TEST(EntryCommandWrite, NegativeArgumentIsTwosComplement) {
   EXPECT_EQ(bytes[23], 0xFF);
 }
 
-TEST(EntryCommandWrite, PluginStateOverloadUsesTheSendersFields) {
-  PluginState state;
-  char nickname[] = "Bob";
-  char group[] = "Sales";
-  char user[] = "b";
-  char computer[] = "PC1";
-  state.nickname = nickname;
-  state.group = group;
-  state.logonUser = user;
-  state.computerName = computer;
-  state.domainKey = 0xA1B2C3D4;
-  EXPECT_EQ(Bytes(BuildEntryCommand(2, 7, state)),
+TEST(EntryCommandWrite, AnInstanceSendsItsOwnIdentity) {
+  std::shared_ptr<Instance> instance = Instance::Create();
+  ASSERT_TRUE(instance);
+  instance->settings.nickname = "Bob";
+  instance->settings.group = "Sales";
+  instance->settings.domainKey = 0xA1B2C3D4;
+  instance->logon_user = "b";
+  instance->computer_name = "PC1";
+  EXPECT_EQ(Bytes(instance->OwnEntryCommand(2, 7)),
             Build(2, 7, "Bob", "Sales", "b", "PC1", 0xA1B2C3D4));
 }
 
