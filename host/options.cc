@@ -5,15 +5,22 @@ namespace pbhost {
 
 const char kUsage[] =
     "usage: peerbeacon-host [options]\n"
-    "  --plugin PATH     plug-in file (default: Peerbeacon.nxl beside this program)\n"
+    "  --plugin PATH     plug-in file (default: Peerbeacon.nxl beside this program, else in\n"
+    "                    the installed plug-in folder, on Linux ../lib/peerbeacon from it)\n"
     "  --script FILE     read commands from FILE instead of standard input\n"
     "  --machine         machine-readable output, one fact per line\n"
     "  --no-announce     do not call StartEntry after start-up\n"
     "  --allow-missing   warn about missing exports and disable the commands that need them\n"
     "  --text TEXT       the text handed to InitializeNetEx (default peerbeacon-host)\n"
-    "  --help            this text\n"
+    "  --help, -h        this text\n"
     "Commands are read interactively (prompt \"pb> \") when standard input is a terminal;\n"
-    "type help for the list.\n";
+    "type help for the list.\n"
+    "Files on Linux: settings in the first Peerbeacon.ini found in this program's folder, the\n"
+    "current folder, /usr/share/peerbeacon, /etc/peerbeacon or PATH; node list NodeList.ini\n"
+    "(Primus.ini's NodeListPath, /etc/peerbeacon, ...); access list allow.lst beside the\n"
+    "plug-in. Details: man peerbeacon-host.\n"
+    "Exit status: 0 ok, 1 a command failed, 2 usage, 3 plug-in not loaded, 4 plug-in did not\n"
+    "start, 5 no window or socket library.\n";
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   for (size_t i = 0; i < args.size(); ++i) {
