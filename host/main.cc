@@ -1,4 +1,5 @@
 // main.cc: peerbeacon-host, the reference messenger host that loads and drives a plug-in.
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -35,11 +36,27 @@ std::string JoinMissing(const PluginApi& api) {
   return names.empty() ? "-" : names;
 }
 
+// The plug-in that is loaded when --plugin names none: the one beside this program when it is
+// there (a build folder, a copied set), else the one in the installed layout, found relative to
+// this program so that an installed tree can be moved as a whole. PB_INSTALLED_PLUGIN_DIR, set
+// by the build, is the plug-in's install folder relative to the program's.
+std::string DefaultPluginPath() {
+  const std::string folder = ExecutableDirectory();
+  const std::string beside = folder + "Peerbeacon.nxl";
+  std::error_code error;
+  if (!folder.empty() && !std::filesystem::exists(beside, error)) {
+    const std::filesystem::path installed =
+        (std::filesystem::path(folder) / PB_INSTALLED_PLUGIN_DIR / "Peerbeacon.nxl")
+            .lexically_normal();
+    if (std::filesystem::exists(installed, error)) return installed.string();
+  }
+  return beside;
+}
+
 int Run(const Options& options) {
   // Never destroyed: a memo connection thread may still report a memo while the process ends.
   Output& out = *new Output(options.machine);
-  const std::string path =
-      options.plugin.empty() ? ExecutableDirectory() + "Peerbeacon.nxl" : options.plugin;
+  const std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
   std::string error;
   std::unique_ptr<PluginModule> module = PluginModule::Open(path, &error);
   if (!module) {

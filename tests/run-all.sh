@@ -34,9 +34,11 @@ if [ $can_run_32bit = no ] && [[ " ${builds[*]} " == *" windows "* ]]; then
 fi
 
 install_packages() {
+  # dpkg-dev and file make the Debian package (dpkg-shlibdeps); groff-base checks the manual page.
   local want=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev iproute2 procps
               g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine xvfb xauth
-              xdotool fonts-ipafont-gothic gnuplot-nox clang libclang-rt-14-dev python3)
+              xdotool fonts-ipafont-gothic gnuplot-nox clang libclang-rt-14-dev python3
+              dpkg-dev file groff-base)
   # 32-bit Wine only where it can run; the 64-bit Windows build needs its cross compiler and
   # wine64 (which "wine" does not pick while 32-bit Wine is installed).
   if [ $can_run_32bit = yes ]; then want+=(wine32:i386); fi
