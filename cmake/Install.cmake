@@ -9,9 +9,10 @@
 #   share/doc/peerbeacon/               README and the guide for messenger writers
 # On Windows the plug-in goes beside the host, where the Windows host looks first.
 
-# Debian names a package's document folder after the package, not after the project.
-set(CMAKE_INSTALL_DOCDIR "share/doc/peerbeacon" CACHE PATH "Documents (share/doc/peerbeacon)")
 include(GNUInstallDirs)
+# Debian names a package's document folder after the package, not after the project (and in the
+# cross build GoogleTest has already set the default of CMAKE_INSTALL_DOCDIR).
+set(PB_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/peerbeacon)
 
 if(WIN32)
   set(PB_INSTALL_PLUGIN_DIR ${CMAKE_INSTALL_BINDIR})
@@ -38,7 +39,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/include/peerbeacon.h ${CMAKE_SOURCE_DIR}/inclu
 install(FILES ${CMAKE_SOURCE_DIR}/docs/peerbeacon-host.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/writing-a-messenger.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${PB_INSTALL_DOCDIR})
 
 # The package.
 set(CPACK_PACKAGE_NAME peerbeacon)
