@@ -134,6 +134,10 @@ std::string ExecutablePath();
 // overridable by PEERBEACON_WINDOWS_DIR and PEERBEACON_SYSTEM_DIR).
 std::string WindowsDirectory();
 std::string SystemDirectory();
+// Where the settings form writes file_name: beside the executable. On Linux, when the
+// executable's folder is not the user's to write (an installed program in /usr/bin), the
+// current folder instead, which start-up searches next.
+std::string SettingsPathForWriting(const std::string& file_name);
 // The search of OpenFile(OF_EXIST) for a bare file name: executable's directory, current
 // directory, system directory, Windows directory, PATH. The full path of the first hit.
 bool OpenFileSearch(const std::string& file_name, std::string* full_path);

@@ -586,7 +586,7 @@ TEST_F(DialogsTest, HelpAndInitialisationGoToTheDefaultHandlingWhereNotHandled) 
 }
 
 TEST_F(DialogsTest, StringTableMatchesTheShiftJisTexts) {
-  for (int id = 500; id <= 505; ++id) {
+  for (int id = 500; id <= 506; ++id) {
     wchar_t loaded[1024] = L"";
     ASSERT_GT(LoadStringW(LoadPlugin().module, id, loaded, 1024), 0) << id;
     const char* sjis = pb::ui::MessageTextSjis(id);

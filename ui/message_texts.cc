@@ -67,6 +67,11 @@ const char* MessageTextSjis(int string_id) {
              "A\x83h\x83\x8C\x83X\x82\xCD 224.0.0.0-239.255.255."
              "255 \x82\xCC\x94\xCD\x88\xCD\x82\xC5\x82\xB7\x81"
              "B";
+    case PB_IDS_SAVE_FAILED:
+      // "設定を保存できませんでした。"
+      return "\x90\xDD\x92\xE8\x82\xF0\x95\xDB\x91\xB6\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+             "\x82\xC5\x82\xB5\x82\xBD\x81"
+             "B";
     default:
       return nullptr;
   }

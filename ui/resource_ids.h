@@ -24,6 +24,7 @@
 #define PB_IDS_BAD_TTL 503
 #define PB_IDS_NO_NICKNAME 504
 #define PB_IDS_NOT_MULTICAST 505
+#define PB_IDS_SAVE_FAILED 506
 
 #define PB_ABOUT_NAME "Peerbeacon plug-in for Winsock1.1"
 #define PB_ABOUT_VERSION "Version 1.07"

@@ -52,17 +52,14 @@ int32_t LeadingNumber(const std::string& text) {
   return n.negative ? -value : value;
 }
 
-void Write(const std::string& section, const char* key, const std::string& value,
+bool Write(const std::string& section, const char* key, const std::string& value,
            const std::string& path) {
-  // A failed write is not reported: the dialog has no way to recover it either.
-  platform::WriteProfileString(section.c_str(), key, value.c_str(), path.c_str());
+  return platform::WriteProfileString(section.c_str(), key, value.c_str(), path.c_str());
 }
 
 }  // namespace
 
-std::string DialogSettingsPath() {
-  return platform::ReplaceFileName(platform::ExecutablePath(), kSettingsFileName);
-}
+std::string DialogSettingsPath() { return platform::SettingsPathForWriting(kSettingsFileName); }
 
 bool SettingsDialog::OnInit(DialogSurface& surface) {
   section_ = UserSectionName();
@@ -157,14 +154,17 @@ void SettingsDialog::Save(DialogSurface& surface) {
   const int32_t seed = selected < 0 ? -1 : selected - 1;
   const std::string node_list_path = surface.GetText(PB_IDC_NODE_LIST_PATH, kPathChars);
 
-  Write(section, "McstPort", std::to_string(port), path_);
-  Write(section, "McstAddr", address, path_);
-  Write(section, "McstIF", interface_address, path_);
-  Write(section, "McstTTL", std::to_string(ttl), path_);
-  Write(section, "Nickname", nickname, path_);
-  Write(section, "Group", group, path_);
-  Write(section, "SeedType", std::to_string(seed), path_);
-  Write(section, "NodeListPath", node_list_path, path_);
+  // Every key is tried even after a failure, so that what can be kept is kept; a failure keeps
+  // the dialog open with a message, since closing it with OK would claim the settings were saved.
+  bool saved = Write(section, "McstPort", std::to_string(port), path_);
+  saved &= Write(section, "McstAddr", address, path_);
+  saved &= Write(section, "McstIF", interface_address, path_);
+  saved &= Write(section, "McstTTL", std::to_string(ttl), path_);
+  saved &= Write(section, "Nickname", nickname, path_);
+  saved &= Write(section, "Group", group, path_);
+  saved &= Write(section, "SeedType", std::to_string(seed), path_);
+  saved &= Write(section, "NodeListPath", node_list_path, path_);
+  if (!saved) return surface.ShowMessage(PB_IDS_SAVE_FAILED);
   surface.End(kDialogOk);
 }
 

@@ -17,7 +17,8 @@ inline constexpr uint32_t kHelpMainContext = 1000;
 // A control's pop-up topic is this base plus its id.
 inline constexpr uint32_t kHelpPopupBase = 0x60000;
 
-// The settings file the dialog edits: beside the host's executable.
+// The settings file the dialog edits: beside the host's executable (on Linux, the current
+// folder when the executable's folder cannot be written).
 std::string DialogSettingsPath();
 
 class SettingsDialog : public DialogProcedure {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,18 @@ TEST_F(SettingsDialogTest, CancelWritesNothing) {
   });
   EXPECT_EQ(ShowSettingsDialog(runner, nullptr), kDialogCancel);
   EXPECT_FALSE(FileExists());
+}
+
+TEST_F(SettingsDialogTest, AFailedWriteIsShownAndKeepsTheDialogOpen) {
+  // A folder where the file should be: no key can be written.
+  ASSERT_TRUE(std::filesystem::create_directory(path_));
+  ScriptedRunner runner([](ScriptedSurface& s, DialogProcedure& p) {
+    Click(s, p, PB_IDOK);
+    Click(s, p, PB_IDCANCEL);
+  });
+  EXPECT_EQ(ShowSettingsDialog(runner, nullptr), kDialogCancel);
+  EXPECT_EQ(runner.last.messages, std::vector<int>{PB_IDS_SAVE_FAILED});
+  std::filesystem::remove(path_);
 }
 
 TEST_F(SettingsDialogTest, HelpButtonAndControlHelp) {

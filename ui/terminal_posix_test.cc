@@ -354,10 +354,11 @@ TEST(TerminalTextTest, MessagesConvertFromShiftJis) {
       {505,
        "入力されたアドレスはマルチキャストのアドレスとして使用できません。\n"
        "マルチキャストのアドレスは 224.0.0.0-239.255.255.255 の範囲です。"},
+      {506, "設定を保存できませんでした。"},
   };
   for (const auto& e : expected) EXPECT_EQ(Cp932ToUtf8(MessageTextSjis(e.id)), e.utf8) << e.id;
   EXPECT_EQ(MessageTextSjis(499), nullptr);
-  EXPECT_EQ(MessageTextSjis(506), nullptr);
+  EXPECT_EQ(MessageTextSjis(507), nullptr);
   EXPECT_EQ(Cp932ToUtf8("ok\x82"), "ok?");  // a cut-off double-byte character
 }
 

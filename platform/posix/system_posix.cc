@@ -166,6 +166,18 @@ std::string WindowsDirectory() { return EnvOr("PEERBEACON_WINDOWS_DIR", "/etc/pe
 
 std::string SystemDirectory() { return EnvOr("PEERBEACON_SYSTEM_DIR", "/usr/share/peerbeacon"); }
 
+std::string SettingsPathForWriting(const std::string& file_name) {
+  const std::string executable = ExecutablePath();
+  const std::string beside = ReplaceFileName(executable, file_name);
+  const std::string folder = DirectoryOf(executable);
+  if (executable.empty() || access(folder.empty() ? "/" : folder.c_str(), W_OK) == 0) {
+    return beside;
+  }
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return beside;
+  return JoinPath(cwd, file_name);
+}
+
 bool OpenFileSearch(const std::string& file_name, std::string* full_path) {
   return SearchDirectories(StandardSearchDirectories(), file_name, full_path);
 }

@@ -95,6 +95,10 @@ std::string SystemDirectory() {
   return FromBuffer(buffer, GetSystemDirectoryA(buffer, kMaxPath), kMaxPath);
 }
 
+std::string SettingsPathForWriting(const std::string& file_name) {
+  return ReplaceFileName(ExecutablePath(), file_name);
+}
+
 bool OpenFileSearch(const std::string& file_name, std::string* full_path) {
   if (file_name.empty()) return false;
   OFSTRUCT found{};
