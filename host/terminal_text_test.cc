@@ -101,6 +101,15 @@ TEST_F(TerminalTextTest, TypedMemosAreSentAsCp932OrNotAtAll) {
       EXPECT_NE(printed.find(c.bytes_or_error), std::string::npos) << c.line << "\n" << printed;
     }
   }
+  // A person reads the refusal in the terminal's own encoding.
+  Output human(false);
+  Session person{api, window, human};
+  std::istringstream in("send 198.18.0.9 caf\xc3\xa9\n");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(RunCommandLoop(person, in, false));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "error: send: not sent: \"\xc3\xa9\" has no code in the Windows Japanese code page "
+            "(CP932); retype without it\n");
 }
 
 TEST(ResolveEncodingTest, MachineOutputStaysRawUnlessAsked) {
