@@ -1,5 +1,5 @@
-// terminal_text_test.cc: the host's texts at the terminal's edge: shown converted, typed memos
-// sent as code page 932 or refused, machine lines unchanged.
+// terminal_text_test_posix.cc: the Linux host's texts at the terminal's edge: shown converted,
+// typed memos sent as code page 932 or refused, machine lines unchanged.
 #include "host/terminal_text.h"
 
 #include <gtest/gtest.h>
