@@ -251,7 +251,8 @@ bool RunCommandLoop(Session& session, std::istream& in, bool interactive) {
     } else {
       all_ok = false;
       session.out.Machine("ERR " + EscapeMachine(words[0]) + ": " + EscapeMachine(result.error));
-      session.out.Human("error: " + EscapeHuman(words[0]) + ": " + EscapeHuman(result.error));
+      // The command and its reason are in the terminal's encoding already.
+      session.out.Human("error: " + EscapeControls(words[0]) + ": " + EscapeControls(result.error));
     }
     if (result.quit) break;
   }

@@ -12,6 +12,7 @@
 #include "host/options.h"
 #include "host/plugin_api.h"
 #include "host/plugin_module.h"
+#include "host/terminal_text.h"
 #include "host/text_escape.h"
 
 namespace pbhost {
@@ -56,8 +57,13 @@ std::string DefaultPluginPath() {
 int Run(const Options& options) {
   // Never destroyed: a memo connection thread may still report a memo while the process ends.
   Output& out = *new Output(options.machine);
+  std::string encoding, error;
+  if (!ResolveEncoding(options.encoding, options.machine, &encoding, &error)) {
+    out.Warn(error);
+    return kExitUsage;
+  }
+  SetTerminalEncoding(encoding);
   const std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
-  std::string error;
   std::unique_ptr<PluginModule> module = PluginModule::Open(path, &error);
   if (!module) {
     out.Machine("ERR load: " + EscapeMachine(error));

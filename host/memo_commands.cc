@@ -9,6 +9,7 @@
 #include "host/entry_reader.h"
 #include "host/memo_receiver.h"
 #include "host/records.h"
+#include "host/terminal_text.h"
 #include "host/text_escape.h"
 
 namespace pbhost {
@@ -154,11 +155,15 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
 }  // namespace
 
 CommandResult RunSend(Session& session, const CommandArgs& args) {
-  return Send(session, args, false, args[1]);
+  std::string memo, why;
+  if (!TypedToCp932(args[1], &memo, &why)) return Failed(why);
+  return Send(session, args, false, memo);
 }
 
 CommandResult RunSendWait(Session& session, const CommandArgs& args) {
-  return Send(session, args, true, args[1]);
+  std::string memo, why;
+  if (!TypedToCp932(args[1], &memo, &why)) return Failed(why);
+  return Send(session, args, true, memo);
 }
 
 CommandResult RunSendBytes(Session& session, const CommandArgs& args) {

@@ -8,6 +8,7 @@
 
 #include "host/records.h"
 #include "host/text_escape.h"
+#include "platform/platform.h"
 
 namespace pbhost {
 namespace {
@@ -56,8 +57,12 @@ int32_t PB_CALL ReceiveMemo(const void* record, int32_t record_size, const void*
   out->Machine(std::string("MEMO accepted=") + (answer ? "1" : "0") + " from=" + from +
                " port=" + port + " name=\"" + EscapeMachine(name) +
                "\" length=" + std::to_string(length) + " data=\"" + EscapeMachine(text) + "\"");
+  // The shown part of a long memo ends on a whole character, not on half of one.
+  const std::string shown =
+      payload > kShownBytes ? text.substr(0, pb::platform::Cp932FittingLength(text, kShownBytes))
+                            : text;
   out->Human("memo from " + (name.empty() ? from : EscapeHuman(name)) + " (" +
-             std::to_string(payload) + " bytes): " + EscapeHuman(text) +
+             std::to_string(payload) + " bytes): " + EscapeHuman(shown) +
              (payload > kShownBytes ? " ..." : ""));
   if (!problem.empty()) out->Warn(problem);
   g_memos_received.fetch_add(1);

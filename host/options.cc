@@ -12,6 +12,13 @@ const char kUsage[] =
     "  --no-announce     do not call StartEntry after start-up\n"
     "  --allow-missing   warn about missing exports and disable the commands that need them\n"
     "  --text TEXT       the text handed to InitializeNetEx (default peerbeacon-host)\n"
+    "  --encoding NAME   the terminal's encoding: names, groups, info and received memos\n"
+    "                    are converted to it from the Windows Japanese code page (CP932),\n"
+    "                    and memo text typed or read from a script is converted to CP932;\n"
+    "                    a character CP932 lacks is refused with a message. Default: the\n"
+    "                    locale's (UTF-8 for the C locale); raw passes bytes unchanged,\n"
+    "                    which --machine does unless --encoding is given (its values are\n"
+    "                    always the CP932 bytes, escaped)\n"
     "  --help, -h        this text\n"
     "Commands are read interactively (prompt \"pb> \") when standard input is a terminal;\n"
     "type help for the list.\n"
@@ -39,6 +46,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       if (!value(&options->script)) return false;
     } else if (arg == "--text") {
       if (!value(&options->text)) return false;
+    } else if (arg == "--encoding") {
+      if (!value(&options->encoding)) return false;
     } else if (arg == "--machine") {
       options->machine = true;
     } else if (arg == "--no-announce") {

@@ -11,6 +11,7 @@ struct Options {
   std::string plugin;                    // empty: Peerbeacon.nxl beside the executable
   std::string script;                    // empty: standard input
   std::string text = "peerbeacon-host";  // InitializeNetEx's text argument
+  std::string encoding;                  // --encoding: raw, locale or a name; empty: default
   bool machine = false;
   bool announce = true;
   bool allow_missing = false;

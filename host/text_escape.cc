@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "host/terminal_text.h"
+
 namespace pbhost {
 namespace {
 
@@ -37,7 +39,9 @@ std::string EscapeMachine(std::string_view text) {
   return out;
 }
 
-std::string EscapeHuman(std::string_view text) {
+std::string EscapeHuman(std::string_view text) { return EscapeControls(ShowCp932(text)); }
+
+std::string EscapeControls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char ch : text) {

@@ -11,9 +11,13 @@ namespace pbhost {
 // become \r \n \t and every other byte \xHH, so a value never breaks a line or a quoted field.
 std::string EscapeMachine(std::string_view text);
 
-// For people: bytes pass through (the texts may be Shift-JIS) except control characters,
-// which become \xHH so that a peer's name cannot drive the terminal.
+// For people: the plug-in's code page 932 text in the terminal's encoding (ShowCp932 in
+// terminal_text.h), with control characters as \xHH so that a peer's name cannot drive the
+// terminal.
 std::string EscapeHuman(std::string_view text);
+
+// Text already in the terminal's encoding, with control characters as \xHH.
+std::string EscapeControls(std::string_view text);
 
 }  // namespace pbhost
 

@@ -5,7 +5,7 @@
 #
 #   system_lan.sh SCENARIO LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
 #
-# SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed kill. The build
+# SCENARIO is one of: mixed linux-pair domains access bind noaddress malformed kill japanese. The build
 # folders hold peerbeacon-host(.exe) and Peerbeacon.nxl. Exit 0: passed; 77: skipped (not
 # root, no iproute2, or the Windows build is missing, or cannot run on this machine, for a
 # scenario that needs it).
@@ -25,7 +25,7 @@ if [ "${1:-}" != --inside ]; then
   [ -n "$windows" ] && [ -d "$windows" ] && windows=$(cd "$windows" && pwd)
   hosts=3
   case $scenario in
-    mixed)
+    mixed | japanese)
       if [ -z "$windows" ] || [ ! -f "$windows/peerbeacon-host.exe" ] ||
          [ ! -f "$windows/Peerbeacon.nxl" ]; then
         echo "skipped: no Windows build at '${windows}'"
@@ -44,13 +44,13 @@ if [ "${1:-}" != --inside ]; then
       fi
       flock -u 9
       ;;
-    domains | bind | noaddress | kill) hosts=2 ;;
+    domains | bind | noaddress | kill | japanese) hosts=2 ;;
     linux-pair | access | malformed) hosts=3 ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
   run=(timeout -k 5 170 "$here/vlan.sh" with "$hosts" -- "$0" --inside "$scenario" "$linux"
        "$windows")
-  if [ "$scenario" = mixed ] && [ -z "${DISPLAY:-}" ]; then
+  if { [ "$scenario" = mixed ] || [ "$scenario" = japanese ]; } && [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "${run[@]}"
   fi
   exec "${run[@]}"
@@ -196,6 +196,45 @@ case $scenario in
       "alice does not list host 3"
     expect 1 "^PEERSTATUS addr=$a2 status=0 " "bob's leave did not remove him from alice's list"
     expect 3 "^PEERSTATUS addr=$a1 status=0 " "alice's leave did not reach host 3"
+    ;;
+
+  japanese)
+    # A person's Linux host in a UTF-8 terminal (human output, encoding from the locale) and a
+    # Windows host under Wine exchange Japanese memos and see each other's Japanese names;
+    # the Windows host's machine lines show the bytes as they came: code page 932. The
+    # Windows host stays until the Linux host has listed it and left.
+    sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
+    # A machine line's escaping of the code page 932 form of $1.
+    escaped() {
+      sjis "$1" | od -An -v -tu1 | awk '{ for (i = 1; i <= NF; i++) {
+        b = $i; if (b >= 32 && b < 127 && b != 34 && b != 92) printf "%c", b;
+        else printf "\\x%02X", b } }'
+    }
+    expect_text() {  # expect_text I TEXT WHY: a line holds TEXT as it stands
+      out "$1" | grep -Fq -- "$2" || fail "host $1: $3"
+    }
+    prepare 1 "$(sjis 山田)" "$(sjis 営業)"
+    prepare 2 "$(sjis 鈴木)" "$(sjis 開発)"
+    printf '%s\n' "wait-peers 2 40" "send @$a2 こんにちは、鈴木さん" "wait-memos 1 40" peers groups \
+      leave quit > "$work/h1/script.txt"
+    (cd "$work/h1" && "$PB_VLAN_SH" exec 1 env LC_ALL=C.UTF-8 timeout -k 5 120 \
+       "$work/h1/peerbeacon-host" --plugin "$work/h1/Peerbeacon.nxl" --script script.txt \
+       </dev/null >out.txt 2>err.txt && echo 0 > rc.txt || echo $? > rc.txt) &
+    started+=($!)
+    run_windows 2 "wait-peers 2 40" "wait-memos 1 40" "send @$a1 $(sjis ありがとう)" peers \
+      "wait-peer $a1 gone 40"
+    wait_hosts
+    expect_exit 1
+    expect_exit 2
+    expect_text 2 "MEMO accepted=1 from=$a1 port=7129 name=\"$(escaped 山田) ($a1)\" length=28 data=\"$(escaped こんにちは、鈴木さん)\"" \
+      "the Linux memo did not arrive as code page 932 with its sender's name"
+    expect_text 2 "addr=$a1 port=7129 status=1 name=\"$(escaped 山田) ($a1)\"" \
+      "the Windows host does not list the Linux user's Japanese name"
+    expect_text 1 "memo from 鈴木 ($a2) (10 bytes): ありがとう" \
+      "the Windows memo is not shown in the terminal's encoding"
+    expect_text 1 "] 鈴木 ($a2)  $a2:7129  present  groups: 開発" "the Windows user is not listed"
+    expect_text 1 "] 営業" "the own group is not shown"
+    expect_text 2 "SENT to=$a1 result=0" "the Japanese memo to the Linux host was not delivered"
     ;;
 
   domains)

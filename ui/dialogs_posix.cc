@@ -24,12 +24,14 @@ enum class ItemKind { kHeading, kStatic, kEdit, kDropDown, kButton };
 constexpr char kClearAnswer[] = "-";
 
 // One control of a form. Labels are Shift-JIS bytes (plain ASCII for the English ones); key
-// is what the user types to press a button.
+// is what the user types to press a button. Edit fields hold Shift-JIS, typed and shown in
+// the terminal's encoding, except a file path, which holds this system's bytes as typed.
 struct FormItem {
   int id;
   ItemKind kind;
   const char* label;
   const char* key = "";
+  bool path = false;
 };
 
 struct Form {
@@ -39,22 +41,23 @@ struct Form {
 };
 
 const Form& FormOf(DialogKind kind) {
-  static const Form settings{"entry sheet",
-                             true,
-                             {{-1, ItemKind::kHeading, " multicast "},
-                              {PB_IDC_MCST_ADDR, ItemKind::kEdit, "join address :"},
-                              {PB_IDC_MCST_IF, ItemKind::kEdit, "I/F address :"},
-                              {PB_IDC_MCST_PORT, ItemKind::kEdit, "port :"},
-                              {PB_IDC_MCST_TTL, ItemKind::kEdit, "TTL :"},
-                              {-1, ItemKind::kHeading, "alias"},
-                              {PB_IDC_NICKNAME, ItemKind::kEdit, "nickname :"},
-                              {PB_IDC_GROUP, ItemKind::kEdit, "group :"},
-                              {PB_IDC_SEED_TYPE, ItemKind::kDropDown, "node list :"},
-                              {PB_IDC_NODE_LIST_PATH, ItemKind::kEdit, "node list file :"},
-                              {PB_IDC_NODE_LIST_SELECT, ItemKind::kButton, "sel...", "sel"},
-                              {PB_IDOK, ItemKind::kButton, "OK", "ok"},
-                              {PB_IDCANCEL, ItemKind::kButton, "CANCEL", "cancel"},
-                              {PB_IDC_HELP, ItemKind::kButton, "Help", "help"}}};
+  static const Form settings{
+      "entry sheet",
+      true,
+      {{-1, ItemKind::kHeading, " multicast "},
+       {PB_IDC_MCST_ADDR, ItemKind::kEdit, "join address :"},
+       {PB_IDC_MCST_IF, ItemKind::kEdit, "I/F address :"},
+       {PB_IDC_MCST_PORT, ItemKind::kEdit, "port :"},
+       {PB_IDC_MCST_TTL, ItemKind::kEdit, "TTL :"},
+       {-1, ItemKind::kHeading, "alias"},
+       {PB_IDC_NICKNAME, ItemKind::kEdit, "nickname :"},
+       {PB_IDC_GROUP, ItemKind::kEdit, "group :"},
+       {PB_IDC_SEED_TYPE, ItemKind::kDropDown, "node list :"},
+       {PB_IDC_NODE_LIST_PATH, ItemKind::kEdit, "node list file :", "", true},
+       {PB_IDC_NODE_LIST_SELECT, ItemKind::kButton, "sel...", "sel"},
+       {PB_IDOK, ItemKind::kButton, "OK", "ok"},
+       {PB_IDCANCEL, ItemKind::kButton, "CANCEL", "cancel"},
+       {PB_IDC_HELP, ItemKind::kButton, "Help", "help"}}};
   static const Form direct_input{
       kDirectInputCaptionSjis,
       false,
@@ -109,7 +112,8 @@ class TerminalSurface : public DialogSurface {
   int SelectedChoice(int id) override { return controls_[id].selected; }
   void ShowMessage(int string_id) override {
     const char* text = MessageTextSjis(string_id);
-    terminal_.Write("\n[data error] " + Cp932ToUtf8(text != nullptr ? text : "") + "\n(Enter) ");
+    terminal_.Write("\n[data error] " + Cp932ForTerminal(text != nullptr ? text : "") +
+                    "\n(Enter) ");
     std::string ignored;
     terminal_.ReadLine(&ignored);
   }
@@ -169,7 +173,7 @@ class FormSession {
       : form_(form), terminal_(terminal), procedure_(procedure), surface_(terminal) {}
 
   int Run() {
-    terminal_.Write("\n== " + Cp932ToUtf8(form_.caption) + " ==\n");
+    terminal_.Write("\n== " + Cp932ForTerminal(form_.caption) + " ==\n");
     procedure_.OnInit(surface_);
     bool ask_fields = true;
     while (!surface_.ended()) {
@@ -211,20 +215,20 @@ class FormSession {
 
   void ShowStatics() {
     for (const FormItem& item : form_.items) {
-      if (item.kind == ItemKind::kStatic) terminal_.Write("  " + Cp932ToUtf8(item.label) + "\n");
+      if (item.kind == ItemKind::kStatic)
+        terminal_.Write("  " + Cp932ForTerminal(item.label) + "\n");
     }
   }
 
   bool AskFields() {
     for (const FormItem& item : form_.items) {
       if (item.kind == ItemKind::kHeading) {
-        terminal_.Write("[" + Cp932ToUtf8(item.label) + "]\n");
+        terminal_.Write("[" + Cp932ForTerminal(item.label) + "]\n");
         continue;
       }
       if (item.kind != ItemKind::kEdit && item.kind != ItemKind::kDropDown) continue;
       if (!surface_.control(item.id).enabled) {
-        terminal_.Write("  " + Cp932ToUtf8(item.label) + " (disabled) " +
-                        Printable(surface_.control(item.id).text) + "\n");
+        terminal_.Write("  " + Cp932ForTerminal(item.label) + " (disabled) " + Shown(item) + "\n");
         continue;
       }
       if (!(item.kind == ItemKind::kEdit ? AskEdit(item) : AskChoice(item))) return false;
@@ -232,27 +236,41 @@ class FormSession {
     return true;
   }
 
+  // A field's value as the terminal shows it.
+  std::string Shown(const FormItem& item) {
+    const std::string& text = surface_.control(item.id).text;
+    return Printable(item.path ? text : Cp932ForTerminal(text));
+  }
+
   bool AskEdit(const FormItem& item) {
-    terminal_.Write("  " + Cp932ToUtf8(item.label) + " [" +
-                    Printable(surface_.control(item.id).text) + "] ");
-    std::string line;
-    if (!terminal_.ReadLine(&line)) return false;
-    // An empty answer cannot both keep and clear a value: a lone "-" stands for the empty
-    // field that a dialog's user gets by deleting the text.
-    if (line == kClearAnswer) {
-      surface_.SetText(item.id, std::string());
-    } else if (!line.empty()) {
-      surface_.SetText(item.id, line);
+    for (;;) {
+      terminal_.Write("  " + Cp932ForTerminal(item.label) + " [" + Shown(item) + "] ");
+      std::string line;
+      if (!terminal_.ReadLine(&line)) return false;
+      // An empty answer cannot both keep and clear a value: a lone "-" stands for the empty
+      // field that a dialog's user gets by deleting the text.
+      if (line == kClearAnswer) {
+        surface_.SetText(item.id, std::string());
+      } else if (!line.empty()) {
+        std::string text = line, why;
+        if (!item.path && !TypedToCp932(line, &text, &why)) {
+          // Stored as typed, the field would reach the settings file and the network as
+          // text no Windows peer can read.
+          terminal_.Write("  " + why + "; type the value again\n");
+          continue;
+        }
+        surface_.SetText(item.id, text);
+      }
+      return true;
     }
-    return true;
   }
 
   bool AskChoice(const FormItem& item) {
     for (;;) {
       const Control& c = surface_.control(item.id);
-      std::string prompt = "  " + Cp932ToUtf8(item.label);
+      std::string prompt = "  " + Cp932ForTerminal(item.label);
       for (size_t i = 0; i < c.choices.size(); ++i) {
-        prompt += " " + std::to_string(i) + "=" + Printable(c.choices[i]);
+        prompt += " " + std::to_string(i) + "=" + Printable(Cp932ForTerminal(c.choices[i]));
       }
       prompt += " [" + (c.selected >= 0 ? std::to_string(c.selected) : std::string()) + "] ";
       terminal_.Write(prompt);
@@ -273,7 +291,7 @@ class FormSession {
     std::string prompt;
     for (const FormItem& item : form_.items) {
       if (item.kind != ItemKind::kButton || !surface_.control(item.id).enabled) continue;
-      prompt += "[" + std::string(item.key) + "] " + Cp932ToUtf8(item.label) + "  ";
+      prompt += "[" + std::string(item.key) + "] " + Cp932ForTerminal(item.label) + "  ";
     }
     if (HasFields()) prompt += "[edit] fields  ";
     if (form_.context_help) prompt += "[help <id>] control help";

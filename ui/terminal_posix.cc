@@ -1,13 +1,14 @@
-// terminal_posix.cc: line input and output on the terminal, and Shift-JIS to UTF-8 conversion.
+// terminal_posix.cc: line input and output on the terminal, and its text as Shift-JIS.
 #include "ui/terminal_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/text_encoding.h"
 
 namespace pb::ui {
 namespace {
@@ -53,27 +54,24 @@ bool Terminal::ReadLine(std::string* line) {
   return true;
 }
 
-std::string Cp932ToUtf8(const std::string& text) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return Printable(text);
-  std::string out;
-  char* in = const_cast<char*>(text.data());
-  size_t in_left = text.size();
-  while (in_left > 0) {
-    char buffer[256];
-    char* dest = buffer;
-    size_t dest_left = sizeof buffer;
-    const size_t r = iconv(cd, &in, &in_left, &dest, &dest_left);
-    out.append(buffer, static_cast<size_t>(dest - buffer));
-    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-      // An invalid or cut-off sequence: show one '?' and go on behind its first byte.
-      out.push_back('?');
-      ++in;
-      --in_left;
-    }
+std::string Cp932ForTerminal(const std::string& text) {
+  return platform::Cp932ToTerminal(text, platform::TerminalEncoding());
+}
+
+bool TypedToCp932(const std::string& typed, std::string* cp932, std::string* why) {
+  std::string bad;
+  const std::string encoding = platform::TerminalEncoding();
+  switch (platform::TerminalToCp932(typed, encoding, cp932, &bad)) {
+    case platform::TypedTextFault::kNone:
+      return true;
+    case platform::TypedTextFault::kNotInCp932:
+      *why = "\"" + Printable(bad) + "\" has no code in the Windows Japanese code page (CP932)";
+      return false;
+    case platform::TypedTextFault::kInvalid:
+      break;
   }
-  iconv_close(cd);
-  return out;
+  *why = "the text is not valid " + encoding;
+  return false;
 }
 
 std::string Printable(const std::string& text) {

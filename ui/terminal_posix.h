@@ -26,8 +26,13 @@ class Terminal {
   int fd_ = -1;
 };
 
-// Shift-JIS (code page 932) bytes as UTF-8; bytes that do not convert become '?'.
-std::string Cp932ToUtf8(const std::string& text);
+// Shift-JIS (code page 932) bytes in the terminal's encoding, which the locale names; bytes
+// that are no valid character, and characters the terminal lacks, show as \xHH.
+std::string Cp932ForTerminal(const std::string& text);
+// A line typed on the terminal as code page 932 in *cp932; false with the user's message in
+// *why when it holds a character code page 932 lacks or is not valid in the terminal's
+// encoding.
+bool TypedToCp932(const std::string& typed, std::string* cp932, std::string* why);
 // A field's bytes made safe to print: control characters become '?'.
 std::string Printable(const std::string& text);
 

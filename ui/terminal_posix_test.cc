@@ -109,12 +109,17 @@ auto Async(F f) {
 class TerminalFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The forms show and read text in the locale's encoding; these tests type UTF-8.
+    setenv("LC_ALL", "C.UTF-8", 1);
     ASSERT_TRUE(tty_.ok());
     settings_ = DialogSettingsPath();
     user_ = UserSectionName();
     std::remove(settings_.c_str());
   }
-  void TearDown() override { std::remove(settings_.c_str()); }
+  void TearDown() override {
+    std::remove(settings_.c_str());
+    unsetenv("LC_ALL");
+  }
 
   PseudoTerminal tty_;
   std::string settings_;
@@ -221,6 +226,31 @@ TEST_F(TerminalFormTest, CancelAndEndOfInputWriteNothing) {
   EXPECT_EQ(ReadFile(settings_), before);
 }
 
+TEST_F(TerminalFormTest, FieldsAreTypedAndShownInTheTerminalsEncodingButStoredAsShiftJis) {
+  ASSERT_TRUE(platform::WriteProfileString(user_.c_str(), "Nickname", "\x88\xa4",  // 愛
+                                           settings_.c_str()));
+  ASSERT_TRUE(platform::WriteProfileString(user_.c_str(), "Group", "\x89\x63\x8b\xc6\x82",
+                                           settings_.c_str()));  // 営業, a stray lead byte
+  auto shown = Async([] { return NetExConfigure(nullptr); });
+  for (int i = 0; i < 4; ++i) tty_.Send("");  // the multicast fields
+  tty_.Answer("nickname :", "愛", "caf\xc3\xa9");
+  ASSERT_TRUE(tty_.Expect("has no code in the Windows Japanese code page (CP932); type the value"));
+  std::string long_name;
+  for (int i = 0; i < 31; ++i) long_name += "あ";  // 62 bytes of Shift-JIS
+  tty_.Answer("nickname :", "愛", long_name);
+  tty_.Answer("group :", "営業\\x82", "営業>東京");
+  tty_.Send("");
+  tty_.Answer("node list file :", "", "");
+  ASSERT_TRUE(tty_.Expect("> "));
+  tty_.Send("ok");
+  ASSERT_EQ(shown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  std::string sixty;
+  for (int i = 0; i < 30; ++i) sixty += "\x82\xa0";  // the cut keeps whole characters
+  const std::string saved = ReadFile(settings_);
+  EXPECT_NE(saved.find("Nickname=" + sixty + "\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Group=\x89\x63\x8b\xc6>\x93\x8c\x8b\x9e\r\n"), std::string::npos) << saved;
+}
+
 TEST_F(TerminalFormTest, DashClearsAFieldWhileEnterKeepsIt) {
   ASSERT_TRUE(platform::WriteProfileString(user_.c_str(), "Group", "Dev", settings_.c_str()));
   ASSERT_TRUE(
@@ -235,7 +265,8 @@ TEST_F(TerminalFormTest, DashClearsAFieldWhileEnterKeepsIt) {
   tty_.Answer("node list file :", "/nl.ini", "-");
   ASSERT_TRUE(tty_.Expect("> "));
   tty_.Send("ok");  // an empty interface address does not parse
-  ASSERT_TRUE(tty_.Expect("[data error] " + Cp932ToUtf8(MessageTextSjis(PB_IDS_BAD_INTERFACE))));
+  ASSERT_TRUE(
+      tty_.Expect("[data error] " + Cp932ForTerminal(MessageTextSjis(PB_IDS_BAD_INTERFACE))));
   tty_.Send("");
   ASSERT_TRUE(tty_.Expect("> "));
   tty_.Send("edit");
@@ -288,7 +319,7 @@ TEST_F(TerminalFormTest, NicknameCutKeepsWholeCharacters) {
     auto shown = Async([] { return NetExConfigure(nullptr); });
     for (int i = 0; i < 4; ++i) tty_.Send("");
     ASSERT_TRUE(tty_.Expect("nickname : ["));
-    tty_.Send(c.typed);
+    tty_.Send(Cp932ForTerminal(c.typed));  // typed as the terminal encodes it
     for (int i = 0; i < 3; ++i) tty_.Send("");
     ASSERT_TRUE(tty_.Expect("node list file : [] "));
     ASSERT_TRUE(tty_.Expect("> "));
@@ -356,10 +387,10 @@ TEST(TerminalTextTest, MessagesConvertFromShiftJis) {
        "マルチキャストのアドレスは 224.0.0.0-239.255.255.255 の範囲です。"},
       {506, "設定を保存できませんでした。"},
   };
-  for (const auto& e : expected) EXPECT_EQ(Cp932ToUtf8(MessageTextSjis(e.id)), e.utf8) << e.id;
+  for (const auto& e : expected) EXPECT_EQ(Cp932ForTerminal(MessageTextSjis(e.id)), e.utf8) << e.id;
   EXPECT_EQ(MessageTextSjis(499), nullptr);
   EXPECT_EQ(MessageTextSjis(507), nullptr);
-  EXPECT_EQ(Cp932ToUtf8("ok\x82"), "ok?");  // a cut-off double-byte character
+  EXPECT_EQ(Cp932ForTerminal("ok\x82"), "ok\\x82");  // a cut-off double-byte character
 }
 
 TEST(NoTerminalTest, DialogsEndAsCancelled) {
