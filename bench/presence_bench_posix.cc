@@ -141,7 +141,7 @@ int64_t SendShare(const FloodPlan& plan, int64_t first, int64_t stride, int64_t 
 int Flood(int argc, char** argv) {
   const std::string dir = Option(argc, argv, "--dir", "");
   const std::string prefix = Option(argc, argv, "--prefix", "presence");
-  const uint32_t group = ParseAddress(Option(argc, argv, "--group", "239.191.38.82"));
+  const uint32_t group = ParseAddress(Option(argc, argv, "--group", pbbench::kDefaultGroup));
   const uint16_t port = static_cast<uint16_t>(IntOption(argc, argv, "--port", 7129));
   const int64_t senders = IntOption(argc, argv, "--senders", 1);
   FloodPlan plan;
@@ -272,9 +272,9 @@ void Report(const std::string& side, const WatchPlan& plan, const WatchResult& r
 int PluginReceiver(int argc, char** argv) {
   const WatchPlan plan = ParseWatchPlan(argc, argv);
   if (pb::testing_host::Initialize("presence bench", nullptr) != 1) return 1;
-  const int64_t ready_by = NowNs() + 3000000000;
-  while ((GetNxlStatus() & PB_STATUS_PRESENCE) == 0 && NowNs() < ready_by) pbbench::SleepMs(5);
-  if ((GetNxlStatus() & PB_STATUS_PRESENCE) == 0) {
+  // The start may return before the receiver has joined the group; the flood waits for it.
+  if ((GetNxlStatus() & PB_STATUS_PRESENCE) == 0 ||
+      !pbbench::WaitForGroup(Option(argc, argv, "--group", pbbench::kDefaultGroup), 10000)) {
     std::fprintf(stderr, "presence_bench plugin: the presence receiver did not start\n");
     return 1;
   }
@@ -320,7 +320,7 @@ class PlainTable {
 
 int PlainReceiver(int argc, char** argv) {
   const WatchPlan plan = ParseWatchPlan(argc, argv);
-  const uint32_t group = ParseAddress(Option(argc, argv, "--group", "239.191.38.82"));
+  const uint32_t group = ParseAddress(Option(argc, argv, "--group", pbbench::kDefaultGroup));
   const uint16_t port = static_cast<uint16_t>(IntOption(argc, argv, "--port", 7129));
   const uint32_t interface_address = ParseAddress(Option(argc, argv, "--ifaddr", ""));
   // As the plug-in's receiver: bound to any address and the port without address reuse, and

@@ -44,6 +44,35 @@ note_failure() {
   echo "F $2" >> "$1"
 }
 
+# Runs of one presence flood: in each of RUNS runs a receiver of each side starts on host 2
+# (which side goes first alternates) and host 1 floods it; their result lines become samples.
+#   presence_runs BIN WORK RESULTS RUNS NAME "RECEIVER OPTIONS" "FLOOD OPTIONS"
+# Each options string is split on spaces.
+presence_runs() {
+  local bin=$1 work=$2 results=$3 runs=$4 name=$5 receiver_options=$6 flood_options=$7
+  local run side order rdir receiver
+  for ((run = 1; run <= runs; run++)); do
+    order="plugin plain"
+    [ $((run % 2)) = 0 ] && order="plain plugin"
+    for side in $order; do
+      rdir=$work/$name-$run-$side
+      mkdir -p "$rdir"
+      # shellcheck disable=SC2086 # the options are meant to split
+      "$PB_VLAN_SH" exec 2 "$bin/presence_bench" "$side" --dir "$rdir" --ifaddr "$PB_ADDR_2" \
+        $receiver_options >"$rdir/receiver.out" 2>&1 &
+      receiver=$!
+      if wait_for "$rdir/receiver.ready" 10; then
+        # shellcheck disable=SC2086
+        "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --dir "$rdir" $flood_options \
+          >"$rdir/flood.out" 2>&1 || note_failure "$results" "$name flood failed"
+      fi
+      wait "$receiver" || note_failure "$results" "$name receiver ($side) failed"
+      grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | grep -v ' resources\.' |
+        sed 's/^[^:]*:R /S /' >> "$results"
+    done
+  done
+}
+
 # ---------------------------------------------------------------- inside the LANs
 
 # Two hosts: memo figures (host 1 sends to host 2), the presence flood (host 1 floods host 2)
@@ -96,25 +125,8 @@ lan_two() {
   collect "$work/fan_serve.out" "$results"
 
   echo "  presence: $flood updates at $rate/s, $runs runs each side" >&2
-  local run side order rdir receiver
-  for ((run = 1; run <= runs; run++)); do
-    order="plugin plain"
-    [ $((run % 2)) = 0 ] && order="plain plugin"
-    for side in $order; do
-      rdir=$work/presence-$run-$side
-      mkdir -p "$rdir"
-      "$PB_VLAN_SH" exec 2 "$bin/presence_bench" "$side" --expect "$flood" --dir "$rdir" \
-        --ifaddr "$PB_ADDR_2" --max-seconds 60 >"$rdir/receiver.out" 2>&1 &
-      receiver=$!
-      if wait_for "$rdir/receiver.ready" 10; then
-        "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --count "$flood" --rate "$rate" \
-          --dir "$rdir" >"$rdir/flood.out" 2>&1 || note_failure "$results" "flood failed"
-      fi
-      wait "$receiver" || note_failure "$results" "presence receiver ($side) failed"
-      grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | grep -v ' resources\.' |
-        sed 's/^[^:]*:R /S /' >> "$results"
-    done
-  done
+  presence_runs "$bin" "$work" "$results" "$runs" presence \
+    "--expect $flood --max-seconds 60" "--count $flood --rate $rate"
 
   # Saturation: more than either receiver can store, from $sat_senders sender threads and a
   # new source address for every datagram; the rate is how fast each table grows while the
@@ -122,28 +134,11 @@ lan_two() {
   local sat_runs=5 sat_seconds=2 sat_window=400,1800 sat_senders=2 sat_cap=16000000
   [ "$quick" = 1 ] && sat_runs=2 sat_seconds=1 sat_window=200,900
   echo "  presence at saturation: $sat_senders senders for $sat_seconds s, $sat_runs runs each side" >&2
-  for ((run = 1; run <= sat_runs; run++)); do
-    order="plugin plain"
-    [ $((run % 2)) = 0 ] && order="plain plugin"
-    for side in $order; do
-      rdir=$work/saturation-$run-$side
-      mkdir -p "$rdir"
-      "$PB_VLAN_SH" exec 2 "$bin/presence_bench" "$side" --expect "$sat_cap" --dir "$rdir" \
-        --ifaddr "$PB_ADDR_2" --prefix presence.saturation --window-ms "$sat_window" \
-        --idle-ms 300 --max-seconds 60 >"$rdir/receiver.out" 2>&1 &
-      receiver=$!
-      if wait_for "$rdir/receiver.ready" 10; then
-        "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --count "$sat_cap" --rate 0 \
-          --senders "$sat_senders" --seconds "$sat_seconds" --first-source 10.0.0.1 \
-          --prefix presence.saturation --dir "$rdir" >"$rdir/flood.out" 2>&1 ||
-          note_failure "$results" "saturating flood failed"
-      fi
-      wait "$receiver" || note_failure "$results" "saturated receiver ($side) failed"
-      grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | grep -v ' resources\.' |
-        sed 's/^[^:]*:R /S /' >> "$results"
-    done
-  done
+  presence_runs "$bin" "$work" "$results" "$sat_runs" saturation \
+    "--expect $sat_cap --prefix presence.saturation --window-ms $sat_window --idle-ms 300 --max-seconds 60" \
+    "--count $sat_cap --rate 0 --senders $sat_senders --seconds $sat_seconds --first-source 10.0.0.1 --prefix presence.saturation"
 
+  local rdir receiver
   # The memory of an instance that holds every peer of the flood: sent gently, so none is lost.
   echo "  resources: an instance holding $flood peers" >&2
   rdir=$work/presence-load
@@ -176,6 +171,20 @@ lan_many() {
   local bin=$1 work=$2 results=$3 quick=$4 counts=$5
   local runs=5 n run i rdir pids start_max seen_max bad
   [ "$quick" = 1 ] && runs=3
+  # Every host learns every other's link address beforehand. Resolved at the moment dozens of
+  # instances answer each other, the ARP broadcasts (hosts x hosts x hosts frames) would
+  # overflow the one receive backlog of this machine's few processors and lose datagrams,
+  # which a real LAN spreads over as many machines.
+  local macs=() j
+  for ((i = 1; i <= PB_VLAN_N; i++)); do
+    macs[i]=$(ip -n "$PB_VLAN-$i" -o link show lan0 2>/dev/null | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
+  done
+  for ((i = 1; i <= PB_VLAN_N; i++)); do
+    for ((j = 1; j <= PB_VLAN_N; j++)); do
+      [ "$i" = "$j" ] || echo "neigh replace 198.18.0.$((10 + j)) lladdr ${macs[j]} dev lan0 nud permanent"
+    done > "$work/neighbours"
+    ip -n "$PB_VLAN-$i" -batch "$work/neighbours"
+  done
   for n in $counts; do
     echo "  discovery: $n instances, $runs runs" >&2
     for ((run = 1; run <= runs; run++)); do
