@@ -121,6 +121,36 @@ inline int64_t ProcStatusValue(const char* name) {
   return -1;
 }
 
+// The plug-in's presence group when no settings name another.
+inline constexpr char kDefaultGroup[] = "239.191.38.82";
+
+// Whether this network namespace has joined the IPv4 group "a.b.c.d" on some interface, from
+// /proc/net/igmp, which prints each group as its network-order bytes read as a little-endian
+// word in hex. A plug-in's start may return before its receiver has joined (under load the
+// join can come seconds later); a driver that needs the receiver to hear waits for this.
+inline bool GroupJoined(const std::string& group) {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (std::sscanf(group.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4) return false;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", d & 255, c & 255, b & 255, a & 255);
+  std::ifstream in("/proc/net/igmp");
+  std::string word;
+  while (in >> word) {
+    if (word == hex) return true;
+  }
+  return false;
+}
+
+// Waits until GroupJoined(group), at most timeout_ms; false on time-out.
+inline bool WaitForGroup(const std::string& group, int64_t timeout_ms) {
+  const int64_t deadline = NowNs() + timeout_ms * 1000000;
+  while (!GroupJoined(group)) {
+    if (NowNs() > deadline) return false;
+    SleepMs(2);
+  }
+  return true;
+}
+
 // Seconds of processor time this process has used, all threads.
 inline double ProcessCpuSeconds() {
   return static_cast<double>(std::clock()) / static_cast<double>(CLOCKS_PER_SEC);

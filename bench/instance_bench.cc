@@ -2,8 +2,8 @@
 //
 //   instance_bench converge --peers N --dir D --id I [--max-seconds S]
 //       starts the plug-in, writes D/ready.I, waits for D/go, announces (StartEntry) and
-//       watches until it lists N instances itself included. Writes "START_NS SEEN_NS" to
-//       D/seen.I (SEEN_NS 0 when it never got there).
+//       watches until it lists N instances itself included. Writes "START_NS SEEN_NS LISTED"
+//       to D/seen.I (SEEN_NS 0 when it never got there; LISTED the count it last saw).
 //   instance_bench idle [--seconds S]
 //       starts and announces, settles for a second, then prints its threads, its resident
 //       memory and the processor time it used over S idle seconds.
@@ -34,24 +34,28 @@ int Converge(int argc, char** argv) {
   const int64_t max_ns = pbbench::IntOption(argc, argv, "--max-seconds", 20) * 1000000000;
   if (dir.empty() || id.empty()) return 2;
   if (pb::testing_host::Initialize("discovery bench", nullptr) != 1) return 1;
-  // Announcing before the receiver has joined would lose replies; wait until it hears.
-  const int64_t ready_by = NowNs() + 3000000000;
-  while ((GetNxlStatus() & PB_STATUS_PRESENCE) == 0 && NowNs() < ready_by) pbbench::SleepMs(2);
+  // Announcing before the receiver has joined would lose replies; wait until it hears. The
+  // start returns after a second even when the receiver is not there yet, which is common
+  // when dozens of instances start at once, so the membership itself is looked for.
+  if (!pbbench::WaitForGroup(pbbench::kDefaultGroup, max_ns / 1000000)) {
+    std::fprintf(stderr, "instance_bench converge: the receiver did not join the group\n");
+  }
   pbbench::WriteTextFile(dir + "/ready." + id, "1\n");
-  int64_t start = 0, seen = 0;
+  int64_t start = 0, seen = 0, listed = 0;
   if (pbbench::WaitForFile(dir + "/go", 30000)) {
     StartEntry();
     start = NowNs();
     while (NowNs() - start < max_ns) {
-      if (Listed() >= peers) {
+      listed = Listed();
+      if (listed >= peers) {
         seen = NowNs();
         break;
       }
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   }
-  pbbench::WriteTextFile(dir + "/seen." + id,
-                         std::to_string(start) + " " + std::to_string(seen) + "\n");
+  pbbench::WriteTextFile(dir + "/seen." + id, std::to_string(start) + " " + std::to_string(seen) +
+                                                  " " + std::to_string(listed) + "\n");
   // Stay until every instance is done, so that no one misses a reply from a leaver; bounded.
   const int64_t linger_until = NowNs() + max_ns;
   while (!pbbench::FileExists(dir + "/all-seen") && NowNs() < linger_until) pbbench::SleepMs(5);

@@ -10,6 +10,15 @@
 //                   [--concurrent-runs R]
 //       a plug-in instance that sends the memos (SendMemoData) and the plain client; prints
 //       the figures and ends with the quit memo.
+//   memo_bench serve-peers --first-peer A.B.C.D --peers N [--max-seconds S]
+//       N plain memo receivers, one on each of the addresses A, A+1, ... (the machine must have
+//       them) at the plug-in's memo port; each verifies and counts memos as the servers above,
+//       and all stop at a memo of the quit phase (or after S seconds).
+//   memo_bench fanout --first-peer A.B.C.D --peers N [--runs R] [--threads 8]
+//       one 1 KiB memo to each of the N peers, sequentially and from the given number of
+//       threads, by the plug-in (SendMemoData with each peer's record) and by the plain client,
+//       which connect to the same receivers; prints the time of each whole round (median over
+//       R runs) and ends with the quit memo.
 //
 // The plain side runs the same four steps as the plug-in: connect, read the 9-byte greeting,
 // send one frame (length = payload + 8, payload, 4 trailing bytes), read the 4-byte result,
@@ -47,6 +56,9 @@ uint32_t ThroughputPhase(bool plugin, int64_t mib) {
 constexpr uint32_t kLatencyPluginPhase = 300;
 constexpr uint32_t kLatencyPlainPhase = 301;
 uint32_t ConcurrentPhase(int64_t threads) { return static_cast<uint32_t>(400 + threads); }
+uint32_t FanoutPhase(bool plugin, int64_t threads) {
+  return static_cast<uint32_t>((plugin ? 500 : 600) + threads);
+}
 
 // ---- receiving side ----
 
@@ -132,6 +144,15 @@ void PlainServer(int listener, int64_t deadline) {
   }
 }
 
+// The tally of every phase seen, as result lines.
+void PrintTally() {
+  std::lock_guard<std::mutex> lock(g_tally_mutex);
+  for (const auto& [phase, t] : g_tally) {
+    Result("recv.phase" + std::to_string(phase) + ".memos", static_cast<double>(t.memos));
+    Result("recv.phase" + std::to_string(phase) + ".bad", static_cast<double>(t.bad));
+  }
+}
+
 int Serve(int argc, char** argv) {
   const uint16_t plain_port =
       static_cast<uint16_t>(pbbench::IntOption(argc, argv, "--plain-port", 7130));
@@ -162,11 +183,48 @@ int Serve(int argc, char** argv) {
   plain.join();
   close(listener);
   pb::testing_host::UnInitialize();
-  std::lock_guard<std::mutex> lock(g_tally_mutex);
-  for (const auto& [phase, t] : g_tally) {
-    Result("recv.phase" + std::to_string(phase) + ".memos", static_cast<double>(t.memos));
-    Result("recv.phase" + std::to_string(phase) + ".bad", static_cast<double>(t.bad));
+  PrintTally();
+  return 0;
+}
+
+// The address count after first (network order) as an address in network order.
+uint32_t NthAddress(uint32_t first, int64_t n) {
+  return htonl(ntohl(first) + static_cast<uint32_t>(n));
+}
+
+int ServePeers(int argc, char** argv) {
+  uint32_t first = 0;
+  const int64_t peers = pbbench::IntOption(argc, argv, "--peers", 100);
+  const int64_t deadline =
+      NowNs() + pbbench::IntOption(argc, argv, "--max-seconds", 300) * 1000000000;
+  if (inet_pton(AF_INET, pbbench::Option(argc, argv, "--first-peer", "").c_str(), &first) != 1 ||
+      peers < 1) {
+    std::fprintf(stderr, "memo_bench serve-peers: --first-peer A.B.C.D and --peers N needed\n");
+    return 2;
   }
+  std::vector<int> listeners;
+  for (int64_t i = 0; i < peers; ++i) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kPluginPort);
+    address.sin_addr.s_addr = NthAddress(first, i);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 64) != 0) {
+      std::perror("memo_bench serve-peers: listen");
+      return 1;
+    }
+    listeners.push_back(listener);
+  }
+  std::vector<std::thread> servers;
+  for (const int listener : listeners) servers.emplace_back(PlainServer, listener, deadline);
+  std::printf("READY\n");
+  std::fflush(stdout);
+  for (std::thread& server : servers) server.join();
+  for (const int listener : listeners) close(listener);
+  PrintTally();
   return 0;
 }
 
@@ -378,6 +436,99 @@ int64_t Concurrent(const Target& t, const std::vector<int64_t>& thread_counts, i
   return failures;
 }
 
+// One round of a memo to every peer: from one thread in the peers' order, or from threads
+// that each take the next peer not yet served. Returns the round's seconds; *failures counts
+// exchanges that did not end in success.
+double FanoutRound(const std::vector<Target>& peers, bool plugin, int64_t threads,
+                   const std::vector<uint8_t>& payload, int64_t* failures) {
+  std::atomic<size_t> next{0};
+  std::atomic<int64_t> failed{0};
+  auto serve = [&] {
+    for (size_t i = next.fetch_add(1); i < peers.size(); i = next.fetch_add(1)) {
+      const int32_t r =
+          plugin ? PluginExchange(peers[i], payload) : PlainExchange(peers[i], payload);
+      if (r != 0) failed.fetch_add(1);
+    }
+  };
+  const int64_t start = NowNs();
+  if (threads <= 1) {
+    serve();
+  } else {
+    std::vector<std::thread> senders;
+    for (int64_t i = 0; i < threads; ++i) senders.emplace_back(serve);
+    for (std::thread& s : senders) s.join();
+  }
+  const double seconds = SecondsOf(NowNs() - start);
+  *failures += failed.load();
+  return seconds;
+}
+
+// A memo to every peer, sequentially and from threads, the plug-in and the plain client
+// alternating run by run as the throughput runs do.
+int64_t Fanout(const std::vector<Target>& peers, const std::vector<int64_t>& thread_counts,
+               int runs) {
+  int64_t failures = 0;
+  for (const int64_t threads : thread_counts) {
+    const std::vector<uint8_t> plugin_payload =
+        pbbench::MakePayload(kSmallMemo, FanoutPhase(true, threads), 11);
+    const std::vector<uint8_t> plain_payload =
+        pbbench::MakePayload(kSmallMemo, FanoutPhase(false, threads), 11);
+    std::vector<double> plugin_ms, plain_ms;
+    for (int run = -1; run < runs; ++run) {  // run -1 warms both paths up and is not counted
+      for (int k = 0; k < 2; ++k) {
+        const bool plugin = (k == 0) == (run % 2 == 0);
+        int64_t failed = 0;
+        const double s =
+            FanoutRound(peers, plugin, threads, plugin ? plugin_payload : plain_payload, &failed);
+        failures += failed;
+        if (run >= 0 && failed == 0) (plugin ? plugin_ms : plain_ms).push_back(s * 1e3);
+      }
+    }
+    const std::string key = "memo.fanout." + std::to_string(threads) + "threads.";
+    const double p = pbbench::Median(plugin_ms), b = pbbench::Median(plain_ms);
+    Result(key + "plugin_ms", p);
+    Result(key + "plain_ms", b);
+    Result(key + "ratio", b > 0 ? p / b : 0);
+    Result(key + "runs", static_cast<double>(std::min(plugin_ms.size(), plain_ms.size())));
+    const double sent = static_cast<double>(peers.size()) * (runs + 1);
+    Result("sent.phase" + std::to_string(FanoutPhase(true, threads)), sent);
+    Result("sent.phase" + std::to_string(FanoutPhase(false, threads)), sent);
+  }
+  Result("memo.fanout.peers", static_cast<double>(peers.size()));
+  return failures;
+}
+
+int SendFanout(int argc, char** argv) {
+  uint32_t first = 0;
+  const int64_t count = pbbench::IntOption(argc, argv, "--peers", 100);
+  if (inet_pton(AF_INET, pbbench::Option(argc, argv, "--first-peer", "").c_str(), &first) != 1 ||
+      count < 1) {
+    std::fprintf(stderr, "memo_bench fanout: --first-peer A.B.C.D and --peers N needed\n");
+    return 2;
+  }
+  std::vector<Target> peers(static_cast<size_t>(count));
+  for (int64_t i = 0; i < count; ++i) {
+    Target& t = peers[static_cast<size_t>(i)];
+    t.address = NthAddress(first, i);
+    t.plain_port = kPluginPort;
+    t.record = MakeRecord(t.address);
+  }
+  const int runs = static_cast<int>(pbbench::IntOption(argc, argv, "--runs", 5));
+  std::vector<int64_t> threads = {1};
+  for (const int64_t n : pbbench::ParseList(pbbench::Option(argc, argv, "--threads", "8")))
+    if (n > 1) threads.push_back(n);
+  if (pb::testing_host::Initialize("memo bench fan-out", nullptr) != 1) {
+    std::fprintf(stderr, "memo_bench fanout: the plug-in did not start\n");
+    return 1;
+  }
+  const int64_t failures = Fanout(peers, threads, runs);
+  Result("memo.fanout.failures", static_cast<double>(failures));
+  const std::vector<uint8_t> quit = pbbench::MakePayload(kSmallMemo, pbbench::kQuitPhase, 1);
+  PluginExchange(peers[0], quit);
+  pb::testing_host::UnInitialize();
+  return 0;
+}
+
 int Send(int argc, char** argv) {
   Target t;
   const std::string target = pbbench::Option(argc, argv, "--target", "");
@@ -417,6 +568,10 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "serve") return Serve(argc, argv);
   if (mode == "send") return Send(argc, argv);
-  std::fprintf(stderr, "usage: memo_bench serve|send [options] (see the source's head comment)\n");
+  if (mode == "serve-peers") return ServePeers(argc, argv);
+  if (mode == "fanout") return SendFanout(argc, argv);
+  std::fprintf(stderr,
+               "usage: memo_bench serve|send|serve-peers|fanout [options] (see the source's head "
+               "comment)\n");
   return 2;
 }

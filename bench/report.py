@@ -28,7 +28,8 @@ GOALS = [
     ("memo throughput ratio at {mib} MiB (plain time / plug-in time)",
      "memo.throughput.{mib}MiB.ratio", "ge", 0.8),
     ("memo latency p50, plug-in / plain", "memo.latency.p50_ratio", "le", 1.5),
-    ("presence stored per s, plug-in / plain", "presence.ratio", "ge", 0.5),
+    ("presence stored per s at saturation, plug-in / plain", "presence.saturation.ratio", "ge",
+     0.5),
     ("host read per-entry cost, largest / smallest list, node list off",
      "host_read.off.growth", "le", 1.5),
     ("host read per-entry cost, largest / smallest list, node list on",
@@ -99,8 +100,12 @@ def derive(figures, samples):
     derived = {
         "presence.ratio": ratio(figures.get("presence.plugin.per_s"),
                                 figures.get("presence.plain.per_s")),
+        "presence.saturation.ratio": ratio(figures.get("presence.saturation.plugin.per_s"),
+                                           figures.get("presence.saturation.plain.per_s")),
         "discovery.growth_16_vs_4": ratio(figures.get("discovery.16.converge_ms"),
                                           figures.get("discovery.4.converge_ms")),
+        "discovery.growth_64_vs_16": ratio(figures.get("discovery.64.converge_ms"),
+                                           figures.get("discovery.16.converge_ms")),
     }
     for phase in numbered(figures, r"sent\.phase(\d+)"):
         derived[f"memo.delivered.phase{phase}"] = figures.get(f"recv.phase{phase}.memos")
@@ -133,6 +138,8 @@ def check(figures, goals):
     problems = []
     if figures.get("memo.sender_failures") != 0:
         problems.append(f"memo exchanges failed: {text(figures.get('memo.sender_failures'))}")
+    if figures.get("memo.fanout.failures", 0) != 0:
+        problems.append(f"memo fan-out exchanges failed: {text(figures['memo.fanout.failures'])}")
     if damaged_memos(figures):
         problems.append(f"{damaged_memos(figures)} memos arrived damaged")
     for phase in numbered(figures, r"sent\.phase(\d+)"):
@@ -190,6 +197,14 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
     t.append(f"   sender failures (all memo phases): {f('memo.sender_failures', 0)}; "
              f"damaged memos at the receiver: {damaged_memos(figures)}")
 
+    t += ["", f"   A memo to each of {f('memo.fanout.peers', 0)} peers (1 KiB, one round, ms)"]
+    line = "   %-10s %10s %10s %8s"
+    t.append(line % ("senders", "plug-in", "plain", "ratio"))
+    for n in numbered(figures, r"memo\.fanout\.(\d+)threads\.ratio"):
+        k = f"memo.fanout.{n}threads"
+        t.append(line % ("1 (in turn)" if n == 1 else f"{n} threads", f(k + ".plugin_ms"),
+                         f(k + ".plain_ms"), f(k + ".ratio", 2)))
+
     t += ["", f"4. Presence: {f('presence.flood.sent', 0)} update datagrams from as many sources "
           f"at {f('presence.flood.offered_per_s', 0)}/s offered"]
     line = "   %-8s %10s %12s"
@@ -198,6 +213,12 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
         t.append(line % ("plug-in" if side == "plugin" else side,
                          f(f"presence.{side}.stored", 0), f(f"presence.{side}.per_s", 0)))
     t.append(line % ("ratio", "", f("presence.ratio", 2)))
+    s = "presence.saturation"
+    t.append(f"   At saturation: {f(s + '.flood.offered_per_s', 0)}/s offered from new sources "
+             f"(median of runs), stored/s while the flood lasts:")
+    for side in ("plugin", "plain"):
+        t.append(line % ("plug-in" if side == "plugin" else side, "", f(f"{s}.{side}.per_s", 0)))
+    t.append(line % ("ratio", "", f(s + ".ratio", 2)))
 
     t += ["", "5. Host read through the exports (lock, every entry and group record size-first, "
           "unlock)"]
@@ -214,7 +235,8 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
     t += ["", "6. Discovery convergence (last start -> every instance lists every other)"]
     t.append("   %-10s %12s" % ("instances", "ms"))
     t += ["   %-10s %12s" % (n, f(f"discovery.{n}.converge_ms", 1)) for n in counts]
-    t.append(f"   growth 16 vs 4: {f('discovery.growth_16_vs_4', 2)}")
+    t.append(f"   growth 16 vs 4: {f('discovery.growth_16_vs_4', 2)}; "
+             f"64 vs 16: {f('discovery.growth_64_vs_16', 2)}")
 
     r = "resources."
     t += ["", "7. Resources",

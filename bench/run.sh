@@ -44,6 +44,35 @@ note_failure() {
   echo "F $2" >> "$1"
 }
 
+# Runs of one presence flood: in each of RUNS runs a receiver of each side starts on host 2
+# (which side goes first alternates) and host 1 floods it; their result lines become samples.
+#   presence_runs BIN WORK RESULTS RUNS NAME "RECEIVER OPTIONS" "FLOOD OPTIONS"
+# Each options string is split on spaces.
+presence_runs() {
+  local bin=$1 work=$2 results=$3 runs=$4 name=$5 receiver_options=$6 flood_options=$7
+  local run side order rdir receiver
+  for ((run = 1; run <= runs; run++)); do
+    order="plugin plain"
+    [ $((run % 2)) = 0 ] && order="plain plugin"
+    for side in $order; do
+      rdir=$work/$name-$run-$side
+      mkdir -p "$rdir"
+      # shellcheck disable=SC2086 # the options are meant to split
+      "$PB_VLAN_SH" exec 2 "$bin/presence_bench" "$side" --dir "$rdir" --ifaddr "$PB_ADDR_2" \
+        $receiver_options >"$rdir/receiver.out" 2>&1 &
+      receiver=$!
+      if wait_for "$rdir/receiver.ready" 10; then
+        # shellcheck disable=SC2086
+        "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --dir "$rdir" $flood_options \
+          >"$rdir/flood.out" 2>&1 || note_failure "$results" "$name flood failed"
+      fi
+      wait "$receiver" || note_failure "$results" "$name receiver ($side) failed"
+      grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | grep -v ' resources\.' |
+        sed 's/^[^:]*:R /S /' >> "$results"
+    done
+  done
+}
+
 # ---------------------------------------------------------------- inside the LANs
 
 # Two hosts: memo figures (host 1 sends to host 2), the presence flood (host 1 floods host 2)
@@ -73,27 +102,43 @@ lan_two() {
   collect "$work/memo_send.out" "$results"
   collect "$work/memo_serve.out" "$results"
 
-  echo "  presence: $flood updates at $rate/s, $runs runs each side" >&2
-  local run side order rdir receiver
-  for ((run = 1; run <= runs; run++)); do
-    order="plugin plain"
-    [ $((run % 2)) = 0 ] && order="plain plugin"
-    for side in $order; do
-      rdir=$work/presence-$run-$side
-      mkdir -p "$rdir"
-      "$PB_VLAN_SH" exec 2 "$bin/presence_bench" "$side" --expect "$flood" --dir "$rdir" \
-        --ifaddr "$PB_ADDR_2" --max-seconds 60 >"$rdir/receiver.out" 2>&1 &
-      receiver=$!
-      if wait_for "$rdir/receiver.ready" 10; then
-        "$PB_VLAN_SH" exec 1 "$bin/presence_bench" flood --count "$flood" --rate "$rate" \
-          --dir "$rdir" >"$rdir/flood.out" 2>&1 || note_failure "$results" "flood failed"
-      fi
-      wait "$receiver" || note_failure "$results" "presence receiver ($side) failed"
-      grep '^R ' "$rdir/receiver.out" "$rdir/flood.out" 2>/dev/null | grep -v ' resources\.' |
-        sed 's/^[^:]*:R /S /' >> "$results"
-    done
+  # A memo to every peer: host 2 answers on $fan_peers addresses of its own (198.18.1.1 up),
+  # which host 1 reaches on the LAN as it reaches host 2's own.
+  local fan_peers=100 fan_runs=9
+  [ "$quick" = 1 ] && fan_runs=3
+  echo "  memo: one memo to each of $fan_peers peers, $fan_runs runs" >&2
+  for ((i = 1; i <= fan_peers; i++)); do echo "addr add 198.18.1.$i/32 dev lan0"; done \
+    >"$work/fan_addresses"
+  "$PB_VLAN_SH" exec 2 ip -batch "$work/fan_addresses"
+  "$PB_VLAN_SH" exec 2 "$bin/memo_bench" serve-peers --first-peer 198.18.1.1 \
+    --peers "$fan_peers" --max-seconds 200 >"$work/fan_serve.out" 2>&1 &
+  serve=$!
+  for ((i = 0; i < 1000; i++)); do
+    grep -q '^READY' "$work/fan_serve.out" 2>/dev/null && break
+    sleep 0.01
   done
+  "$PB_VLAN_SH" exec 1 "$bin/memo_bench" fanout --first-peer 198.18.1.1 --peers "$fan_peers" \
+    --runs "$fan_runs" --threads 8 >"$work/fan_send.out" 2>&1 ||
+    note_failure "$results" "memo fan-out sender failed"
+  wait "$serve" || note_failure "$results" "memo fan-out receivers failed"
+  collect "$work/fan_send.out" "$results"
+  collect "$work/fan_serve.out" "$results"
 
+  echo "  presence: $flood updates at $rate/s, $runs runs each side" >&2
+  presence_runs "$bin" "$work" "$results" "$runs" presence \
+    "--expect $flood --max-seconds 60" "--count $flood --rate $rate"
+
+  # Saturation: more than either receiver can store, from $sat_senders sender threads and a
+  # new source address for every datagram; the rate is how fast each table grows while the
+  # flood lasts (the window leaves out its first and last moments).
+  local sat_runs=5 sat_seconds=2 sat_window=400,1800 sat_senders=2 sat_cap=16000000
+  [ "$quick" = 1 ] && sat_runs=2 sat_seconds=1 sat_window=200,900
+  echo "  presence at saturation: $sat_senders senders for $sat_seconds s, $sat_runs runs each side" >&2
+  presence_runs "$bin" "$work" "$results" "$sat_runs" saturation \
+    "--expect $sat_cap --prefix presence.saturation --window-ms $sat_window --idle-ms 300 --max-seconds 60" \
+    "--count $sat_cap --rate 0 --senders $sat_senders --seconds $sat_seconds --first-source 10.0.0.1 --prefix presence.saturation"
+
+  local rdir receiver
   # The memory of an instance that holds every peer of the flood: sent gently, so none is lost.
   echo "  resources: an instance holding $flood peers" >&2
   rdir=$work/presence-load
@@ -121,11 +166,25 @@ lan_two() {
   done
 }
 
-# Up to 16 hosts: discovery convergence for each instance count.
+# One host per instance: discovery convergence for each instance count.
 lan_many() {
   local bin=$1 work=$2 results=$3 quick=$4 counts=$5
   local runs=5 n run i rdir pids start_max seen_max bad
   [ "$quick" = 1 ] && runs=3
+  # Every host learns every other's link address beforehand. Resolved at the moment dozens of
+  # instances answer each other, the ARP broadcasts (hosts x hosts x hosts frames) would
+  # overflow the one receive backlog of this machine's few processors and lose datagrams,
+  # which a real LAN spreads over as many machines.
+  local macs=() j
+  for ((i = 1; i <= PB_VLAN_N; i++)); do
+    macs[i]=$(ip -n "$PB_VLAN-$i" -o link show lan0 2>/dev/null | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p')
+  done
+  for ((i = 1; i <= PB_VLAN_N; i++)); do
+    for ((j = 1; j <= PB_VLAN_N; j++)); do
+      [ "$i" = "$j" ] || echo "neigh replace 198.18.0.$((10 + j)) lladdr ${macs[j]} dev lan0 nud permanent"
+    done > "$work/neighbours"
+    ip -n "$PB_VLAN-$i" -batch "$work/neighbours"
+  done
   for n in $counts; do
     echo "  discovery: $n instances, $runs runs" >&2
     for ((run = 1; run <= runs; run++)); do
@@ -232,7 +291,9 @@ results=$work/results.txt
 : > "$results"
 cd "$work"
 
-counts="4 8 16"
+# Discovery instance counts; the LAN has as many hosts as the largest.
+counts="4 8 16 32 64"
+[ "$quick" = 1 ] && counts="4 8 16"
 echo "idle instance (in the background) and two-host figures" >&2
 lan_part 120 1 --inside-one "$bin" "$work" "$results.idle" "$quick"
 idle=$!
@@ -241,7 +302,7 @@ wait $! || note_failure "$results" "the two-host part failed"
 wait "$idle" || note_failure "$results" "the idle part failed"
 cat "$results.idle" >> "$results" 2>/dev/null || true
 echo "discovery" >&2
-lan_part 300 16 --inside-many "$bin" "$work" "$results" "$quick" "$counts"
+lan_part 900 "${counts##* }" --inside-many "$bin" "$work" "$results" "$quick" "$counts"
 wait $! || note_failure "$results" "the discovery part failed"
 # The two in-process benches of the entry store and the node list; their own tables are kept.
 for micro in entry_list_bench node_list_bench; do
