@@ -1,0 +1,186 @@
+// line_editor_posix.cc: the Linux host's prompt, on libedit's readline interface.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "host/line_editor.h"
+
+#ifdef PB_HAVE_LIBEDIT
+#include <editline/readline.h>
+#endif
+
+namespace pbhost {
+
+#ifdef PB_HAVE_LIBEDIT
+namespace {
+
+// libedit's readline interface keeps one editor per process, and so does this file.
+class LibeditLineEditor;
+LibeditLineEditor* g_editor = nullptr;
+
+class LibeditLineEditor final : public LineEditor {
+ public:
+  LibeditLineEditor(std::FILE* in, std::FILE* out, std::string prompt,
+                    std::vector<std::string> first_words)
+      : in_(in), out_(out), prompt_(std::move(prompt)), first_words_(std::move(first_words)) {}
+
+  bool Open() {
+    if (g_editor != nullptr || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    g_editor = this;
+    rl_instream = in_;
+    rl_outstream = out_;
+    rl_readline_name = const_cast<char*>("peerbeacon");
+    rl_attempted_completion_function = Complete;
+    rl_initialize();
+    return true;
+  }
+
+  ~LibeditLineEditor() override {
+    if (g_editor != this) return;
+    g_editor = nullptr;
+    close(wake_[0]);
+    close(wake_[1]);
+  }
+
+  bool Next(std::string* line) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      active_ = true;
+    }
+    done_ = false;
+    ended_ = false;
+    rl_callback_handler_install(prompt_.c_str(), OnLine);
+    while (!done_) {
+      pollfd fds[2] = {{fileno(in_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        ended_ = done_ = true;
+        break;
+      }
+      if (fds[1].revents != 0) ShowPending();
+      if ((fds[0].revents & POLLIN) != 0) rl_callback_read_char();
+      // A terminal that went away reads nothing more; without this the loop would spin.
+      if (!done_ && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) ended_ = done_ = true;
+    }
+    rl_callback_handler_remove();
+    std::lock_guard<std::mutex> lock(mutex_);
+    active_ = false;
+    // Text that came after the line was entered goes below it; the prompt is not redrawn.
+    for (const auto& [stream, text] : pending_) Put(stream, text);
+    pending_.clear();
+    if (ended_) return false;
+    *line = std::move(line_);
+    if (line->find_first_not_of(" \t") != std::string::npos) add_history(line->c_str());
+    return true;
+  }
+
+  void Write(std::FILE* stream, const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!active_) {
+      Put(stream, text);
+      return;
+    }
+    // libedit is driven from the reading thread only; it shows the text when woken.
+    pending_.emplace_back(stream, text);
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = write(wake_[1], &byte, 1);
+  }
+
+ private:
+  static void Put(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+  }
+
+  // Clears the line being typed, writes what is pending and redraws the prompt and the line.
+  void ShowPending() {
+    char bytes[64];
+    while (read(wake_[0], bytes, sizeof bytes) > 0) {
+    }
+    std::vector<std::pair<std::FILE*, std::string>> texts;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      texts.swap(pending_);
+    }
+    if (texts.empty()) return;
+    Put(out_, "\r\x1b[K");
+    for (const auto& [stream, text] : texts) Put(stream, text);
+    rl_forced_update_display();
+  }
+
+  static void OnLine(char* typed) {
+    LibeditLineEditor* self = g_editor;
+    self->done_ = true;
+    self->ended_ = typed == nullptr;
+    if (typed != nullptr) self->line_ = typed;
+    std::free(typed);
+  }
+
+  static char* NextWord(const char* text, int state) {
+    static size_t at = 0;
+    if (state == 0) at = 0;
+    const std::vector<std::string>& words = g_editor->first_words_;
+    const size_t length = std::strlen(text);
+    while (at < words.size()) {
+      const std::string& word = words[at++];
+      if (word.compare(0, length, text) == 0) return strdup(word.c_str());
+    }
+    return nullptr;
+  }
+
+  // Completes the first word from the list; nothing else (file names mean nothing here).
+  static char** Complete(const char* text, int start, int /*end*/) {
+    rl_attempted_completion_over = 1;
+    return start == 0 ? rl_completion_matches(text, NextWord) : nullptr;
+  }
+
+  std::FILE* const in_;
+  std::FILE* const out_;
+  const std::string prompt_;
+  const std::vector<std::string> first_words_;
+  int wake_[2] = {-1, -1};
+  // Touched by the reading thread only.
+  bool done_ = false;
+  bool ended_ = false;
+  std::string line_;
+  std::mutex mutex_;
+  bool active_ = false;  // guarded by mutex_: Next is waiting for a line
+  std::vector<std::pair<std::FILE*, std::string>> pending_;  // guarded by mutex_
+};
+
+}  // namespace
+
+std::unique_ptr<LineEditor> MakeLineEditor(std::FILE* in, std::FILE* out, const std::string& prompt,
+                                           std::vector<std::string> first_words) {
+  auto editor = std::make_unique<LibeditLineEditor>(in, out, prompt, std::move(first_words));
+  if (!editor->Open()) return nullptr;
+  return editor;
+}
+#else
+std::unique_ptr<LineEditor> MakeLineEditor(std::FILE*, std::FILE*, const std::string&,
+                                           std::vector<std::string>) {
+  return nullptr;
+}
+#endif
+
+size_t TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    char* end = nullptr;
+    const long value = std::strtol(columns, &end, 10);
+    if (end != columns && *end == '\0' && value > 0 && value < 10000) {
+      return static_cast<size_t>(value);
+    }
+  }
+  return 80;
+}
+
+}  // namespace pbhost
