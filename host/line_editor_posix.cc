@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <utility>
 
@@ -38,6 +41,10 @@ class LibeditLineEditor final : public LineEditor {
     rl_outstream = out_;
     rl_readline_name = const_cast<char*>("peerbeacon");
     rl_attempted_completion_function = Complete;
+    rl_getc_function = ReadCharacter;
+    // Characters are read in the terminal's encoding (from the locale); in the C locale the
+    // editor would drop every byte outside ASCII.
+    setlocale(LC_CTYPE, "");
     rl_initialize();
     return true;
   }
@@ -58,6 +65,7 @@ class LibeditLineEditor final : public LineEditor {
     ended_ = false;
     rl_callback_handler_install(prompt_.c_str(), OnLine);
     while (!done_) {
+      end_typed_ = false;
       pollfd fds[2] = {{fileno(in_), POLLIN, 0}, {wake_[0], POLLIN, 0}};
       if (poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
@@ -66,6 +74,9 @@ class LibeditLineEditor final : public LineEditor {
       }
       if (fds[1].revents != 0) ShowPending();
       if ((fds[0].revents & POLLIN) != 0) rl_callback_read_char();
+      // libedit ends the line without telling the handler when the end-of-input key is typed
+      // on an empty line.
+      if (!done_ && end_typed_) ended_ = done_ = true;
       // A terminal that went away reads nothing more; without this the loop would spin.
       if (!done_ && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) ended_ = done_ = true;
     }
@@ -115,6 +126,29 @@ class LibeditLineEditor final : public LineEditor {
     rl_forced_update_display();
   }
 
+  // One character, decoded as the locale says; notes the end-of-input key on an empty line.
+  static int ReadCharacter(FILE* in) {
+    mbstate_t state{};
+    for (;;) {
+      unsigned char byte = 0;
+      const ssize_t got = read(fileno(in), &byte, 1);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return EOF;
+      termios mode{};
+      if (rl_end == 0 && tcgetattr(fileno(in), &mode) == 0 && byte == mode.c_cc[VEOF]) {
+        g_editor->end_typed_ = true;
+      }
+      wchar_t character = 0;
+      const size_t used = mbrtowc(&character, reinterpret_cast<const char*>(&byte), 1, &state);
+      if (used == static_cast<size_t>(-2)) continue;  // more bytes of this character follow
+      if (used == static_cast<size_t>(-1)) {
+        state = mbstate_t{};  // not a character in this encoding: dropped
+        continue;
+      }
+      return static_cast<int>(character);
+    }
+  }
+
   static void OnLine(char* typed) {
     LibeditLineEditor* self = g_editor;
     self->done_ = true;
@@ -149,6 +183,7 @@ class LibeditLineEditor final : public LineEditor {
   // Touched by the reading thread only.
   bool done_ = false;
   bool ended_ = false;
+  bool end_typed_ = false;
   std::string line_;
   std::mutex mutex_;
   bool active_ = false;  // guarded by mutex_: Next is waiting for a line
