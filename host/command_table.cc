@@ -37,6 +37,8 @@
 #include <thread>
 
 #include "host/commands.h"
+#include "host/line_editor.h"
+#include "host/peer_table.h"
 #include "host/text_escape.h"
 
 namespace pbhost {
@@ -73,16 +75,33 @@ const char* MissingExport(const Session& session, const Command& command) {
 }
 
 CommandResult RunHelp(Session& session, const CommandArgs& /*args*/) {
+  constexpr size_t kSummaryColumn = 24;
+  const size_t width = std::max<size_t>(TerminalColumns(), kSummaryColumn + 20);
   session.out.Human("commands:");
   for (const Command& command : Commands()) {
     std::string line = std::string("  ") + command.name;
     if (*command.usage != '\0') line += std::string(" ") + command.usage;
-    line.resize(std::max<size_t>(line.size() + 1, 24), ' ');
-    line += command.summary;
+    std::string summary = command.summary;
     if (const char* missing = MissingExport(session, command)) {
-      line += std::string(" (unavailable: no ") + missing + ")";
+      summary += std::string(" (unavailable: no ") + missing + ")";
     }
-    session.out.Human(line);
+    // A long synopsis gets a line of its own; the summary is wrapped below the column.
+    if (line.size() >= kSummaryColumn) {
+      session.out.Human(line);
+      line.clear();
+    }
+    for (const std::string& piece : WrapText(summary, width - kSummaryColumn)) {
+      line.resize(kSummaryColumn, ' ');
+      session.out.Human(line + piece);
+      line.clear();
+    }
+  }
+  for (const std::string& piece :
+       WrapText("A PEER is a listed peer's index, @ and its address, or the start of its name "
+                "(any case; the whole nickname wins over a longer one). The memo TEXT is the "
+                "rest of the line; put it in double quotes to keep outer blanks.",
+                width)) {
+    session.out.Human(piece);
   }
   return Ok();
 }
