@@ -20,8 +20,9 @@ namespace pbhost {
 // thread; Write may come from any thread.
 class LineEditor : public LineReader, public TerminalLine {};
 
-// The editor for the terminal behind `in` and `out`, or null when this build has none (the
-// Windows host, or a Linux build without libedit); the caller then reads plain lines.
+// The editor for the terminal behind `in` and `out`, or null when either is not a terminal or
+// this build has none (the Windows host, or a Linux build without libedit); the caller then
+// reads plain lines.
 std::unique_ptr<LineEditor> MakeLineEditor(std::FILE* in, std::FILE* out, const std::string& prompt,
                                            std::vector<std::string> first_words);
 

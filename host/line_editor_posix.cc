@@ -83,6 +83,7 @@ class LibeditLineEditor final : public LineEditor {
     rl_callback_handler_remove();
     std::lock_guard<std::mutex> lock(mutex_);
     active_ = false;
+    if (end_typed_) Put(out_, "\n");  // what follows starts below the prompt
     // Text that came after the line was entered goes below it; the prompt is not redrawn.
     for (const auto& [stream, text] : pending_) Put(stream, text);
     pending_.clear();
@@ -194,6 +195,8 @@ class LibeditLineEditor final : public LineEditor {
 
 std::unique_ptr<LineEditor> MakeLineEditor(std::FILE* in, std::FILE* out, const std::string& prompt,
                                            std::vector<std::string> first_words) {
+  // Output sent to a file or a pipe gets plain lines, not the editor's terminal controls.
+  if (isatty(fileno(in)) != 1 || isatty(fileno(out)) != 1) return nullptr;
   auto editor = std::make_unique<LibeditLineEditor>(in, out, prompt, std::move(first_words));
   if (!editor->Open()) return nullptr;
   return editor;
