@@ -22,7 +22,8 @@ class LineEditor : public LineReader, public TerminalLine {};
 
 // The editor for the terminal behind `in` and `out`, or null when either is not a terminal or
 // this build has none (the Windows host, or a Linux build without libedit); the caller then
-// reads plain lines.
+// reads plain lines. One editor lives at a time, and every editor of a process uses the first
+// one's streams (libedit's readline interface is process-wide); other streams get null.
 std::unique_ptr<LineEditor> MakeLineEditor(std::FILE* in, std::FILE* out, const std::string& prompt,
                                            std::vector<std::string> first_words);
 

@@ -35,23 +35,32 @@ class LibeditLineEditor final : public LineEditor {
       : in_(in), out_(out), prompt_(std::move(prompt)), first_words_(std::move(first_words)) {}
 
   bool Open() {
-    if (g_editor != nullptr || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    // libedit binds its streams once; a later editor may only use the same ones.
+    static std::FILE* bound_in = nullptr;
+    static std::FILE* bound_out = nullptr;
+    if (g_editor != nullptr || (bound_in != nullptr && (bound_in != in_ || bound_out != out_)) ||
+        pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      return false;
+    }
     g_editor = this;
-    rl_instream = in_;
-    rl_outstream = out_;
+    bound_in = rl_instream = in_;
+    bound_out = rl_outstream = out_;
     rl_readline_name = const_cast<char*>("peerbeacon");
     rl_attempted_completion_function = Complete;
     rl_getc_function = ReadCharacter;
     // Characters are read in the terminal's encoding (from the locale); in the C locale the
     // editor would drop every byte outside ASCII.
     setlocale(LC_CTYPE, "");
-    rl_initialize();
+    // Once per process: every start of libedit's readline interface loses a little memory.
+    static const bool initialized = (rl_initialize(), true);
+    (void)initialized;
     return true;
   }
 
   ~LibeditLineEditor() override {
     if (g_editor != this) return;
     g_editor = nullptr;
+    clear_history();
     close(wake_[0]);
     close(wake_[1]);
   }

@@ -19,35 +19,30 @@
 namespace pbhost {
 namespace {
 
+// One pseudo-terminal for all the tests, kept until the process ends: libedit binds its streams
+// once per process.
 class LineEditorTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const char* term = getenv("TERM");
-    saved_term_ = term != nullptr ? term : "";
+  static void SetUpTestSuite() {
+    if (master_ >= 0) return;
     setenv("TERM", "xterm", 1);
     // A UTF-8 terminal, as most are; the editor takes its encoding from the locale.
     setenv("LC_ALL", "C.UTF-8", 1);
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master_, 0);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     const int slave = open(ptsname(master_), O_RDWR | O_NOCTTY);
-    ASSERT_GE(slave, 0);
+    if (slave < 0) return;
     winsize size{};
     size.ws_row = 24;
     size.ws_col = 80;
     ioctl(slave, TIOCSWINSZ, &size);
     in_ = fdopen(slave, "r");
     out_ = fdopen(dup(slave), "w");
+  }
+  void SetUp() override {
+    ASSERT_NE(out_, nullptr);
     editor_ = MakeLineEditor(in_, out_, "pb> ", {"peers", "send", "send-wait"});
     ASSERT_NE(editor_, nullptr);
-  }
-  void TearDown() override {
-    editor_.reset();
-    if (in_ != nullptr) fclose(in_);
-    if (out_ != nullptr) fclose(out_);
-    if (master_ >= 0) close(master_);
-    setenv("TERM", saved_term_.c_str(), 1);
   }
 
   // Starts reading one line on a thread of its own, as the host's command thread does.
@@ -108,10 +103,9 @@ class LineEditorTest : public testing::Test {
     return reading_.get() ? line_ : "<end>";
   }
 
-  std::string saved_term_;
-  int master_ = -1;
-  FILE* in_ = nullptr;
-  FILE* out_ = nullptr;
+  static inline int master_ = -1;
+  static inline FILE* in_ = nullptr;
+  static inline FILE* out_ = nullptr;
   std::unique_ptr<LineEditor> editor_;
   std::future<bool> reading_;
   std::string line_;
@@ -120,7 +114,7 @@ class LineEditorTest : public testing::Test {
 
 TEST_F(LineEditorTest, MemoWhileTypingLandsAboveTheRedrawnLine) {
   StartReading();
-  ASSERT_TRUE(Expect("pb> "));
+  ASSERT_TRUE(Editing());
   Type("send al");
   ASSERT_TRUE(Expect("send al"));
   editor_->Write(out_, "memo from bob: hi\n");
