@@ -37,6 +37,8 @@
 #include <thread>
 
 #include "host/commands.h"
+#include "host/line_editor.h"
+#include "host/peer_table.h"
 #include "host/text_escape.h"
 
 namespace pbhost {
@@ -73,16 +75,33 @@ const char* MissingExport(const Session& session, const Command& command) {
 }
 
 CommandResult RunHelp(Session& session, const CommandArgs& /*args*/) {
+  constexpr size_t kSummaryColumn = 24;
+  const size_t width = std::max<size_t>(TerminalColumns(), kSummaryColumn + 20);
   session.out.Human("commands:");
   for (const Command& command : Commands()) {
     std::string line = std::string("  ") + command.name;
     if (*command.usage != '\0') line += std::string(" ") + command.usage;
-    line.resize(std::max<size_t>(line.size() + 1, 24), ' ');
-    line += command.summary;
+    std::string summary = command.summary;
     if (const char* missing = MissingExport(session, command)) {
-      line += std::string(" (unavailable: no ") + missing + ")";
+      summary += std::string(" (unavailable: no ") + missing + ")";
     }
-    session.out.Human(line);
+    // A long synopsis gets a line of its own; the summary is wrapped below the column.
+    if (line.size() >= kSummaryColumn) {
+      session.out.Human(line);
+      line.clear();
+    }
+    for (const std::string& piece : WrapText(summary, width - kSummaryColumn)) {
+      line.resize(kSummaryColumn, ' ');
+      session.out.Human(line + piece);
+      line.clear();
+    }
+  }
+  for (const std::string& piece :
+       WrapText("A PEER is a listed peer's index, @ and its address, or the start of its name "
+                "(any case; the whole nickname wins over a longer one). The memo TEXT is the "
+                "rest of the line; put it in double quotes to keep outer blanks.",
+                width)) {
+    session.out.Human(piece);
   }
   return Ok();
 }
@@ -127,8 +146,8 @@ const std::vector<Command>& Commands() {
        0,
        RunRecords},
       {"info",
-       "INDEX",
-       "show user and machine of a listed peer",
+       "PEER",
+       "show user and machine of a listed peer (index, @address or name)",
        {"LockEntryList", "UnlockEntryList", "GetEntryData", "GetEntryInfo"},
        1,
        1,
@@ -152,14 +171,15 @@ const std::vector<Command>& Commands() {
        0,
        RunStatus},
       {"send",
-       "INDEX|@ADDR|ADDR[:PORT]|typed TEXT",
-       "send a memo to a listed peer (by index or @address), an address, or the input one",
+       "PEER|ADDR[:PORT]|typed TEXT",
+       "send a memo to a listed peer, an address, or the input one; PEER is an index, "
+       "@address or the start of a name; TEXT is the rest of the line (quotes optional)",
        {"SendMemoData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
        2,
        2,
        RunSend},
       {"send-wait",
-       "INDEX|@ADDR|ADDR[:PORT] TEXT",
+       "PEER|ADDR[:PORT] TEXT",
        "send a memo and wait for its answer without a time limit",
        {"SendResultData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
        2,
@@ -180,7 +200,7 @@ const std::vector<Command>& Commands() {
        2,
        RunWaitMemos},
       {"send-bytes",
-       "INDEX|@ADDR|ADDR[:PORT] COUNT",
+       "PEER|ADDR[:PORT] COUNT",
        "send a memo of COUNT pattern bytes",
        {"SendMemoData", "LockEntryList", "UnlockEntryList", "GetEntryData"},
        2,
@@ -203,19 +223,24 @@ const std::vector<Command>& Commands() {
   return commands;
 }
 
-bool SplitCommandLine(const std::string& line, std::vector<std::string>* words) {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Splits off at most `limit` words; *end is where the line goes on after the last one.
+bool SplitWords(const std::string& line, size_t limit, std::vector<std::string>* words,
+                size_t* end) {
   words->clear();
   size_t i = 0;
-  const auto blank = [&](size_t at) {
-    return line[at] == ' ' || line[at] == '\t' || line[at] == '\r' || line[at] == '\n';
-  };
   for (;;) {
-    while (i < line.size() && blank(i)) ++i;
+    *end = i;
+    if (words->size() == limit) return true;
+    while (i < line.size() && IsBlank(line[i])) ++i;
     if (i == line.size()) return true;
     if (words->empty() && line[i] == '#') return true;
     std::string word;
     bool quoted = false;
-    while (i < line.size() && (quoted || !blank(i))) {
+    while (i < line.size() && (quoted || !IsBlank(line[i]))) {
       const char c = line[i++];
       if (c == '"') {
         quoted = !quoted;
@@ -230,15 +255,44 @@ bool SplitCommandLine(const std::string& line, std::vector<std::string>* words) 
   }
 }
 
-bool RunCommandLoop(Session& session, std::istream& in, bool interactive) {
+// Commands whose last argument, the memo text, may be the rest of the line as typed.
+bool TakesTextRest(const std::string& name) { return name == "send" || name == "send-wait"; }
+
+}  // namespace
+
+bool SplitCommandLine(const std::string& line, std::vector<std::string>* words) {
+  size_t end = 0;
+  return SplitWords(line, std::string::npos, words, &end);
+}
+
+bool SplitCommandLineWithText(const std::string& line, std::vector<std::string>* words) {
+  size_t end = 0;
+  std::vector<std::string> head;
+  if (SplitWords(line, 1, &head, &end) && !head.empty() && TakesTextRest(head[0])) {
+    const Command* command = FindCommand(head[0]);
+    if (command != nullptr && command->max_args > 0 &&
+        SplitWords(line, command->max_args, words, &end)) {
+      size_t begin = end;
+      while (begin < line.size() && IsBlank(line[begin])) ++begin;
+      size_t last = line.size();
+      while (last > begin && IsBlank(line[last - 1])) --last;
+      // Quoted text keeps the quoted form's meaning, and its checks.
+      if (words->size() == command->max_args && begin < last && line[begin] != '"') {
+        words->push_back(line.substr(begin, last - begin));
+        return true;
+      }
+    }
+  }
+  return SplitCommandLine(line, words);
+}
+
+bool RunCommandLoop(Session& session, LineReader& reader) {
   bool all_ok = true;
   std::string line;
-  for (;;) {
-    if (interactive) session.out.Prompt("pb> ");
-    if (!std::getline(in, line)) break;
+  while (reader.Next(&line)) {
     std::vector<std::string> words;
     CommandResult result;
-    if (!SplitCommandLine(line, &words)) {
+    if (!SplitCommandLineWithText(line, &words)) {
       words = {"?"};
       result = Failed("unterminated quote");
     } else if (words.empty()) {
@@ -257,6 +311,25 @@ bool RunCommandLoop(Session& session, std::istream& in, bool interactive) {
     if (result.quit) break;
   }
   return all_ok;
+}
+
+bool RunCommandLoop(Session& session, std::istream& in, bool interactive) {
+  class StreamReader final : public LineReader {
+   public:
+    StreamReader(Output& out, std::istream& in, bool interactive)
+        : out_(out), in_(in), interactive_(interactive) {}
+    bool Next(std::string* line) override {
+      if (interactive_) out_.Prompt("pb> ");
+      return static_cast<bool>(std::getline(in_, *line));
+    }
+
+   private:
+    Output& out_;
+    std::istream& in_;
+    const bool interactive_;
+  };
+  StreamReader reader(session.out, in, interactive);
+  return RunCommandLoop(session, reader);
 }
 
 }  // namespace pbhost

@@ -7,6 +7,7 @@
 #include "host/command_table.h"
 #include "host/entry_reader.h"
 #include "host/memo_receiver.h"
+#include "host/records.h"
 
 namespace pbhost {
 namespace {
@@ -225,6 +226,60 @@ TEST_F(HostCommandsTest, ArgumentsAreCheckedAndQuitStopsReading) {
   EXPECT_FALSE(ok);
   EXPECT_NE(out.find("ERR wait-peers: timed out after 0 s with 2 of 3 peers"), std::string::npos)
       << out;
+}
+
+std::string g_sent_to;
+std::string g_sent_text;
+int32_t PB_CALL FakeSendMemo(const void* record, const void* data, int32_t size,
+                             PB_HANDLE /*cancel*/) {
+  g_sent_to = DottedAddress(static_cast<const uint8_t*>(record) + 32);
+  g_sent_text.assign(static_cast<const char*>(data), static_cast<size_t>(size));
+  return PB_MEMO_PRESENT;
+}
+
+TEST_F(HostCommandsTest, SendFindsPeersByNameIndexOrAddress) {
+  api_.SendMemoData = FakeSendMemo;
+  api_.missing.erase("SendMemoData");
+  struct Case {
+    std::string line;
+    std::string to;    // empty: refused
+    std::string text;  // or the error line
+  } cases[] = {
+      {"send BO hello  there", "198.18.0.12", "hello  there"},
+      {"send 0 \"quoted\"", "198.18.0.11", "quoted"},
+      {"send @198.18.0.12 x", "198.18.0.12", "x"},
+      {"send 198.18.0.99:7000 x", "198.18.0.99", "x"},
+      {"send 2 x", "", "ERR send: no listed peer 2"},
+      {"send carol x", "", "ERR send: no listed peer named \\\"carol\\\"; see peers"},
+  };
+  for (const Case& c : cases) {
+    g_sent_to.clear();
+    bool ok = false;
+    const std::string out = Run(c.line + "\n", &ok);
+    EXPECT_EQ(ok, !c.to.empty()) << c.line << "\n" << out;
+    EXPECT_EQ(g_sent_to, c.to) << c.line;
+    if (c.to.empty()) {
+      EXPECT_NE(out.find(c.text + "\n"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(g_sent_text, c.text) << c.line;
+      EXPECT_NE(out.find("SENT to=" + c.to + " result=0\nOK\n"), std::string::npos) << out;
+    }
+  }
+  EXPECT_EQ(g_locks, 0);
+  // A plug-in without GetEntryCount (run with --allow-missing): listed peers are still
+  // reached by index, and an address or name is refused rather than the count called.
+  api_.GetEntryCount = nullptr;
+  api_.missing.insert("GetEntryCount");
+  bool ok = false;
+  std::string out = Run("send 1 x\n", &ok);
+  EXPECT_TRUE(ok) << out;
+  out = Run("send @198.18.0.12 x\nsend bob x\n", &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(out.find("ERR send: unavailable: the plug-in does not export GetEntryCount\nERR "
+                     "send: unavailable"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(g_locks, 0);
 }
 
 TEST(SplitCommandLineTest, QuotesGroupWords) {

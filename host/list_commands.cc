@@ -5,6 +5,10 @@
 
 #include "host/commands.h"
 #include "host/entry_reader.h"
+#include "host/line_editor.h"
+#include "host/peer_lookup.h"
+#include "host/peer_table.h"
+#include "host/terminal_text.h"
 #include "host/text_escape.h"
 
 namespace pbhost {
@@ -20,18 +24,38 @@ std::string JoinIds(const std::vector<int32_t>& ids) {
 
 CommandResult LockFailed() { return Failed("LockEntryList refused the lock"); }
 
-void PrintPeer(Session& session, const ListedPeer& peer, const std::vector<GroupRecord>& groups) {
+void PrintPeer(Session& session, const ListedPeer& peer) {
   const PeerRecord& r = peer.record;
-  const std::string address = DottedAddress(r.address);
-  session.out.Machine("PEER index=" + std::to_string(peer.index) + " addr=" + address +
-                      " port=" + std::to_string(r.port) + " status=" + std::to_string(r.status) +
-                      " name=\"" + EscapeMachine(r.name) + "\" groups=" + JoinIds(r.group_ids));
-  std::string paths;
-  for (int32_t id : r.group_ids) paths += (paths.empty() ? "" : ", ") + GroupPath(groups, id);
-  const char* status = r.status == 1 || r.status == 2 ? kStatusNames[r.status] : "status ?";
-  session.out.Human("  [" + std::to_string(peer.index) + "] " + EscapeHuman(r.name) + "  " +
-                    address + ":" + std::to_string(r.port) + "  " + status +
-                    (paths.empty() ? "" : "  groups: " + EscapeHuman(paths)));
+  session.out.Machine("PEER index=" + std::to_string(peer.index) +
+                      " addr=" + DottedAddress(r.address) + " port=" + std::to_string(r.port) +
+                      " status=" + std::to_string(r.status) + " name=\"" + EscapeMachine(r.name) +
+                      "\" groups=" + JoinIds(r.group_ids));
+}
+
+// The people's form: how many are present and absent, then one row per peer in columns.
+void PrintPeerTable(Session& session, const std::vector<ListedPeer>& peers,
+                    const std::vector<GroupRecord>& groups) {
+  std::vector<PeerRow> rows;
+  size_t present = 0, absent = 0;
+  for (const ListedPeer& peer : peers) {
+    const PeerRecord& r = peer.record;
+    present += r.status == 1 ? 1 : 0;
+    absent += r.status == 2 ? 1 : 0;
+    PeerRow& row = rows.emplace_back();
+    row.index = std::to_string(peer.index);
+    // The table is laid out on the code page 932 bytes, where a character's byte count is its
+    // width on the screen, and each line is converted for the terminal once it is whole.
+    row.name = EscapeControls(r.name);
+    row.status = r.status == 1 || r.status == 2 ? kStatusNames[r.status] : "status ?";
+    row.address = DottedAddress(r.address) + ":" + std::to_string(r.port);
+    for (int32_t id : r.group_ids) row.groups.push_back(EscapeControls(GroupPath(groups, id)));
+  }
+  session.out.Human(std::to_string(peers.size()) + (peers.size() == 1 ? " peer" : " peers") + ": " +
+                    std::to_string(present) + " present, " + std::to_string(absent) + " absent");
+  if (peers.empty()) return;
+  for (const std::string& line : FormatPeerTable(rows, TerminalColumns())) {
+    session.out.Human(ShowCp932(line));
+  }
 }
 
 // Prints `index` and its children below it, depth first; `seen` stops a malformed table that
@@ -113,8 +137,8 @@ CommandResult RunPeers(Session& session, const CommandArgs& /*args*/) {
     groups = FetchGroups(api, &errors);
   }
   session.out.Machine("PEERS count=" + std::to_string(peers.size()));
-  session.out.Human(std::to_string(peers.size()) + (peers.size() == 1 ? " peer" : " peers"));
-  for (const ListedPeer& peer : peers) PrintPeer(session, peer, groups);
+  for (const ListedPeer& peer : peers) PrintPeer(session, peer);
+  if (!session.out.machine()) PrintPeerTable(session, peers, groups);
   if (!errors.empty()) {
     for (const std::string& error : errors) {
       session.out.Machine("BAD reason=\"" + EscapeMachine(error) + "\"");
@@ -207,7 +231,6 @@ CommandResult RunRecords(Session& session, const CommandArgs& /*args*/) {
 
 CommandResult RunInfo(Session& session, const CommandArgs& args) {
   int32_t index = 0;
-  if (!ParseInt32(args[0], &index) || index < 0) return Failed("bad peer index " + args[0]);
   // Comfortably above the 304 bytes the plug-in asks for and the longest text it can build.
   char text[512] = {};
   int32_t length = 0;
@@ -216,7 +239,8 @@ CommandResult RunInfo(Session& session, const CommandArgs& args) {
     if (!lock.locked()) return LockFailed();
     ListedPeer peer;
     std::string error;
-    if (!FetchPeer(session.api, index, &peer, &error)) return Failed(error);
+    if (!LookUpListedPeer(session.api, args[0], &peer, &error)) return Failed(error);
+    index = peer.index;
     length = session.api.GetEntryInfo(text, static_cast<int32_t>(sizeof text), peer.raw.data(),
                                       static_cast<int32_t>(peer.raw.size()));
   }

@@ -8,6 +8,7 @@
 #include "host/command_table.h"
 #include "host/host_window.h"
 #include "host/lifecycle.h"
+#include "host/line_editor.h"
 #include "host/memo_receiver.h"
 #include "host/options.h"
 #include "host/plugin_api.h"
@@ -107,7 +108,20 @@ int Run(const Options& options) {
           return static_cast<int>(kExitInit);
         }
         if (interactive) out.Human("type help for the commands");
-        const bool ok = RunCommandLoop(session, input, interactive);
+        bool ok = false;
+        std::unique_ptr<LineEditor> editor;
+        if (interactive) {
+          std::vector<std::string> names;
+          for (const Command& command : Commands()) names.push_back(command.name);
+          editor = MakeLineEditor(stdin, stdout, "pb> ", std::move(names));
+        }
+        if (editor) {
+          out.SetTerminalLine(editor.get());
+          ok = RunCommandLoop(session, *editor);
+          out.SetTerminalLine(nullptr);
+        } else {
+          ok = RunCommandLoop(session, input, interactive);
+        }
         StopPlugin(session);
         return static_cast<int>(ok ? kExitOk : kExitCommandFailed);
       },

@@ -8,6 +8,7 @@
 #include "host/commands.h"
 #include "host/entry_reader.h"
 #include "host/memo_receiver.h"
+#include "host/peer_lookup.h"
 #include "host/records.h"
 #include "host/terminal_text.h"
 #include "host/text_escape.h"
@@ -107,35 +108,21 @@ std::string Pattern(size_t count) {
 CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_limit,
                    const std::string& text) {
   std::vector<uint8_t> record;
-  int32_t index = 0;
-  const bool by_index = ParseInt32(args[0], &index);
+  uint32_t address = 0;
+  uint16_t port = 0;
   if (args[0] == "typed") {
     if (session.typed_record.empty()) return Failed("no destination typed yet; use input");
     record = session.typed_record;
-  } else if (by_index || args[0].starts_with("@")) {
+  } else if (!IsIndexOrAtAddress(args[0]) && ParseTarget(args[0], &address, &port)) {
+    record = RecordForAddress(address, port, args[0]);
+  } else {
     // A listed peer: its own record, as the plug-in gave it, is the target.
     EntryListLock lock(session.api);
     if (!lock.locked()) return Failed("the entry list could not be locked");
-    const int32_t count = session.api.GetEntryCount();
-    for (int32_t i = by_index ? index : 0; i < count && i < kMaxListCount; ++i) {
-      ListedPeer peer;
-      std::string error;
-      if (!FetchPeer(session.api, i, &peer, &error)) {
-        if (by_index) return Failed(error);
-        continue;
-      }
-      if (by_index ||
-          args[0].compare(1, std::string::npos, DottedAddress(peer.raw.data() + 32)) == 0) {
-        record = std::move(peer.raw);
-        break;
-      }
-    }
-    if (record.empty()) return Failed("no listed peer " + args[0]);
-  } else {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    if (!ParseTarget(args[0], &address, &port)) return Failed("bad target " + args[0]);
-    record = RecordForAddress(address, port, args[0]);
+    ListedPeer peer;
+    std::string error;
+    if (!LookUpListedPeer(session.api, args[0], &peer, &error)) return Failed(error);
+    record = std::move(peer.raw);
   }
   // The exchange runs on this command thread, never on the window thread whose messages it
   // waits for.

@@ -17,9 +17,18 @@ void Output::Warn(const std::string& line) { Write("peerbeacon-host: " + line + 
 
 void Output::Prompt(const std::string& prompt) { Write(prompt, false); }
 
+void Output::SetTerminalLine(TerminalLine* line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  line_ = line;
+}
+
 void Output::Write(const std::string& text, bool to_stderr) {
   std::lock_guard<std::mutex> lock(mutex_);
   FILE* stream = to_stderr ? stderr : stdout;
+  if (line_ != nullptr) {
+    line_->Write(stream, text);
+    return;
+  }
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
 }

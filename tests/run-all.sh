@@ -38,7 +38,7 @@ install_packages() {
   local want=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev iproute2 procps
               g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine xvfb xauth
               xdotool fonts-ipafont-gothic gnuplot-nox clang libclang-rt-14-dev python3
-              dpkg-dev file groff-base)
+              dpkg-dev file groff-base libedit-dev)
   # 32-bit Wine only where it can run; the 64-bit Windows build needs its cross compiler and
   # wine64 (which "wine" does not pick while 32-bit Wine is installed).
   if [ $can_run_32bit = yes ]; then want+=(wine32:i386); fi
