@@ -2,6 +2,7 @@
 #include "files/node_list.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -29,6 +30,7 @@ constexpr uint32_t kMachineValueSize = 1024;  // 1023 characters and the termina
 std::mutex g_facts_mutex;
 std::string* g_primus_path = nullptr;  // kept for the process's life
 std::string* g_user_section = nullptr;
+std::atomic<uint64_t> g_searches{0};
 
 std::string PrimusPath() {
   std::lock_guard<std::mutex> lock(g_facts_mutex);
@@ -136,7 +138,10 @@ void InternGroupLines(const ProfileSnapshot& snapshot, GroupTable* table) {
 
 }  // namespace
 
+uint64_t NodeListSearches() { return g_searches.load(std::memory_order_relaxed); }
+
 bool FindNodeListFile(std::string* path) {
+  g_searches.fetch_add(1, std::memory_order_relaxed);
   const std::string primus_path = PrimusPath();
   if (!primus_path.empty()) {
     const std::string user = UserSection();

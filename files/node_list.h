@@ -22,6 +22,8 @@ inline constexpr char kHostSideFileName[] = "Primus.ini";
 // section, the Windows directory, the system directory and the standard file search.
 int32_t FindNodeListFile(char* path);
 bool FindNodeListFile(std::string* path);
+// How many times the file has been looked for since the process started.
+uint64_t NodeListSearches();
 
 // Interns the GROUP section's tree into the given empty table; parents come only from earlier
 // lines. Returns 0 in every case; a null table or no file leaves nothing done.
