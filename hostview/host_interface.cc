@@ -1,6 +1,7 @@
 // host_interface.cc: entry and group records for the host, in the combined group space.
 #include "hostview/host_interface.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,12 +84,21 @@ HostReadSession* Session(const HostTables& t) {
   return t.session != nullptr ? t.session->get() : nullptr;
 }
 
-// The peer's key text; false when it has none. Throws std::bad_alloc.
+// The peer's key text; false when it has none. Throws std::bad_alloc. The text is asked for
+// straight into the string's room, so a key that fits takes one call.
 bool ReadKey(const HostTables& t, int32_t index, std::string* key) {
-  const int32_t key_size = GetNodeListKey(*t.list, t.seed_type, index, nullptr, 0);
+  constexpr size_t kUsualRoom = 64;
+  if (key->size() < kUsualRoom) key->resize(kUsualRoom);
+  key->resize(key->capacity());
+  int32_t room = static_cast<int32_t>(std::min<size_t>(key->size(), 0x7FFFFFFF));
+  int32_t key_size = GetNodeListKey(*t.list, t.seed_type, index, key->data(), room);
   if (key_size <= 0) return false;
-  key->assign(static_cast<size_t>(key_size), '\0');
-  if (GetNodeListKey(*t.list, t.seed_type, index, key->data(), key_size) != key_size) return false;
+  if (key_size > room) {
+    key->resize(static_cast<size_t>(key_size));
+    room = key_size;
+    key_size = GetNodeListKey(*t.list, t.seed_type, index, key->data(), room);
+    if (key_size <= 0 || key_size > room) return false;
+  }
   key->resize(strlen(key->c_str()));
   return true;
 }
