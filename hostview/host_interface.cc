@@ -74,6 +74,9 @@ struct HostReadSession {
     NodeListPart part;
   };
   NodeListView file;
+  // The node-list group table that file gives, as (name, parent id) in id order; read: kept.
+  bool groups_read = false;
+  std::vector<std::pair<std::string, int32_t>> groups;
   std::vector<Kept> peers;
   std::string asked;  // the key being read, kept to reuse its memory
 };
@@ -178,15 +181,30 @@ void OpenSession(const HostTables& t, GroupTable* table) {
     if (slot != nullptr) {
       if (*slot == nullptr) *slot = std::make_shared<HostReadSession>();
       HostReadSession& session = **slot;
-      if (!session.file.SameContents(file)) session.peers.clear();
+      if (!session.file.SameContents(file)) {
+        session.peers.clear();
+        session.groups.clear();
+        session.groups_read = false;
+      }
       session.file = file;
       if (session.peers.size() > static_cast<size_t>(t.list->Count())) {
         session.peers.resize(static_cast<size_t>(t.list->Count()));
       }
+      if (session.groups_read) {
+        // Interned again in id order into the empty table, each gets its id of before.
+        for (const auto& [name, parent] : session.groups) table->Intern(name.c_str(), parent);
+        return;
+      }
+      file.ReadGroups(table);
+      for (int32_t i = 0; i < table->Count(); ++i) {
+        session.groups.emplace_back(table->GetName(i), table->GetParent(i));
+      }
+      session.groups_read = true;
+      return;
     }
     file.ReadGroups(table);
   } catch (...) {
-    if (slot != nullptr) slot->reset();
+    if (slot != nullptr) slot->reset();  // also drops a half-kept group list
     table->Clear();
     ReadNodeListGroups(table);
   }
