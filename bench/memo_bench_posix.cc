@@ -318,8 +318,11 @@ int64_t Throughput(const Target& t, const std::vector<int64_t>& sizes, int runs)
     const std::vector<uint8_t> plain_payload =
         pbbench::MakePayload(static_cast<size_t>(mib) * kMiB, ThroughputPhase(false, mib), mib);
     std::vector<double> plugin_s, plain_s;
+    // The ratio of each run's own pair, whose quartiles show how far one run's ratio strays.
+    std::vector<double> pair_ratios;
     int64_t sent_plugin = 0, sent_plain = 0;
     for (int run = -1; run < runs; ++run) {  // run -1 warms both paths up and is not counted
+      double pair[2] = {0, 0};               // plug-in, plain seconds of this run
       for (int k = 0; k < 2; ++k) {
         const bool plugin = (k == 0) == (run % 2 == 0);
         const int64_t start = NowNs();
@@ -334,7 +337,9 @@ int64_t Throughput(const Target& t, const std::vector<int64_t>& sizes, int runs)
           continue;
         }
         if (run >= 0) (plugin ? plugin_s : plain_s).push_back(s);
+        pair[plugin ? 0 : 1] = s;
       }
+      if (run >= 0 && pair[0] > 0 && pair[1] > 0) pair_ratios.push_back(pair[1] / pair[0]);
     }
     const std::string key = "memo.throughput." + std::to_string(mib) + "MiB.";
     const double p = pbbench::Median(plugin_s), b = pbbench::Median(plain_s);
@@ -345,6 +350,11 @@ int64_t Throughput(const Target& t, const std::vector<int64_t>& sizes, int runs)
     Result(key + "plain_MBps", b > 0 ? bytes / b / 1e6 : 0);
     Result(key + "ratio", p > 0 ? b / p : 0);
     Result(key + "runs", static_cast<double>(plugin_s.size()));
+    if (!pair_ratios.empty()) {
+      Result(key + "pair_ratio_q25", pbbench::Quantile(pair_ratios, 0.25));
+      Result(key + "pair_ratio_median", pbbench::Median(pair_ratios));
+      Result(key + "pair_ratio_q75", pbbench::Quantile(pair_ratios, 0.75));
+    }
     Result("sent.phase" + std::to_string(ThroughputPhase(true, mib)),
            static_cast<double>(sent_plugin));
     Result("sent.phase" + std::to_string(ThroughputPhase(false, mib)),

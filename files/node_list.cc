@@ -2,6 +2,7 @@
 #include "files/node_list.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -29,6 +30,7 @@ constexpr uint32_t kMachineValueSize = 1024;  // 1023 characters and the termina
 std::mutex g_facts_mutex;
 std::string* g_primus_path = nullptr;  // kept for the process's life
 std::string* g_user_section = nullptr;
+std::atomic<uint64_t> g_searches{0};
 
 std::string PrimusPath() {
   std::lock_guard<std::mutex> lock(g_facts_mutex);
@@ -136,7 +138,10 @@ void InternGroupLines(const ProfileSnapshot& snapshot, GroupTable* table) {
 
 }  // namespace
 
+uint64_t NodeListSearches() { return g_searches.load(std::memory_order_relaxed); }
+
 bool FindNodeListFile(std::string* path) {
+  g_searches.fetch_add(1, std::memory_order_relaxed);
   const std::string primus_path = PrimusPath();
   if (!primus_path.empty()) {
     const std::string user = UserSection();
@@ -187,13 +192,35 @@ int32_t FindNodeListFile(char* path) {
   return ok ? 1 : 0;
 }
 
+NodeListView NodeListView::Open() {
+  NodeListView view;
+  std::string path;
+  view.found_ = FindNodeListFile(&path);
+  if (!view.found_) return view;
+  view.snapshot_ = NodeListSnapshot(path);
+  if (view.snapshot_ != nullptr) {
+    view.fallback_ = view.snapshot_->GetString(kMachineSection, "DEFAULT", "", kMachineValueSize);
+  }
+  return view;
+}
+
+void NodeListView::ReadGroups(GroupTable* table) const {
+  if (table != nullptr && snapshot_ != nullptr) InternGroupLines(*snapshot_, table);
+}
+
+bool NodeListView::MachineValue(const char* key, std::string* value) const {
+  value->clear();
+  if (!found_) return false;
+  // A file that vanished since it was found reads as empty, as the profile functions read it.
+  if (snapshot_ == nullptr) return true;
+  *value = snapshot_->GetString(kMachineSection, key, fallback_.c_str(), kMachineValueSize);
+  return true;
+}
+
 int32_t ReadNodeListGroups(GroupTable* table) {
   if (table == nullptr) return 0;
   try {
-    std::string path;
-    if (!FindNodeListFile(&path)) return 0;
-    const auto snapshot = NodeListSnapshot(path);
-    if (snapshot != nullptr) InternGroupLines(*snapshot, table);
+    NodeListView::Open().ReadGroups(table);
   } catch (...) {
     // Out of memory: the groups interned so far stay; the host sees a shorter tree.
   }
@@ -233,15 +260,7 @@ int32_t GetNodeListKey(const EntryList& list, int32_t seed_type, int32_t index, 
 
 bool ReadNodeListMachineValue(const char* key, std::string* value) {
   value->clear();
-  std::string path;
-  if (!FindNodeListFile(&path)) return false;
-  const auto snapshot = NodeListSnapshot(path);
-  // A file that vanished since it was found reads as empty, as the profile functions read it.
-  if (snapshot == nullptr) return true;
-  const std::string fallback =
-      snapshot->GetString(kMachineSection, "DEFAULT", "", kMachineValueSize);
-  *value = snapshot->GetString(kMachineSection, key, fallback.c_str(), kMachineValueSize);
-  return true;
+  return NodeListView::Open().MachineValue(key, value);
 }
 
 int32_t NodeListNameOf(const std::string& value, char* buffer, int32_t max) {

@@ -4,12 +4,14 @@
 #define PEERBEACON_FILES_NODE_LIST_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace pb {
 
 class EntryList;
 class GroupTable;
+class ProfileSnapshot;
 
 inline constexpr char kNodeListFileName[] = "NodeList.ini";
 inline constexpr char kHostSideFileName[] = "Primus.ini";
@@ -20,6 +22,8 @@ inline constexpr char kHostSideFileName[] = "Primus.ini";
 // section, the Windows directory, the system directory and the standard file search.
 int32_t FindNodeListFile(char* path);
 bool FindNodeListFile(std::string* path);
+// How many times the file has been looked for since the process started.
+uint64_t NodeListSearches();
 
 // Interns the GROUP section's tree into the given empty table; parents come only from earlier
 // lines. Returns 0 in every case; a null table or no file leaves nothing done.
@@ -51,6 +55,30 @@ bool ReadNodeListMachineValue(const char* key, std::string* value);
 int32_t NodeListNameOf(const std::string& value, char* buffer, int32_t max);
 int32_t NodeListGroupsOf(const std::string& value, int32_t* ids, int32_t max, int32_t offset,
                          const GroupTable* table);
+
+// The node-list file as one read of the host sees it: located and read once, so that every
+// record of that read comes from the same contents and no record costs a file search or a
+// check of the file's identity. An edit of the file shows in the next view.
+class NodeListView {
+ public:
+  // Locates the file and takes its contents. Throws std::bad_alloc when memory runs out.
+  static NodeListView Open();
+  NodeListView() = default;
+
+  // Interns the GROUP section's tree into the given empty table, as ReadNodeListGroups does.
+  void ReadGroups(GroupTable* table) const;
+  // ReadNodeListMachineValue's answer for these contents. Throws std::bad_alloc.
+  bool MachineValue(const char* key, std::string* value) const;
+  // True when both views give the same answers: the same file, unchanged.
+  bool SameContents(const NodeListView& other) const {
+    return found_ == other.found_ && snapshot_ == other.snapshot_;
+  }
+
+ private:
+  bool found_ = false;
+  std::shared_ptr<const ProfileSnapshot> snapshot_;  // null: the file vanished once found
+  std::string fallback_;                             // the DEFAULT value
+};
 
 }  // namespace pb
 

@@ -37,22 +37,31 @@ std::string CacheKey(const std::string& path, std::initializer_list<const char*>
   return key;
 }
 
-// Cuts blanks (every kind that any platform's lookup cuts) and lowers ASCII letters; false
-// when the name holds a byte outside ASCII, whose case a platform may fold its own way.
-bool FoldKey(const char* name, std::string* folded) {
+// The hash of the name's folding: blanks cut (every kind that any platform's lookup cuts) and
+// ASCII letters lowered. False when the name holds a byte outside ASCII, whose case a platform
+// may fold its own way.
+bool FoldedHash(const char* name, size_t size, uint32_t* hash) {
   const char* begin = name;
-  const char* end = name + std::strlen(name);
+  const char* end = name + size;
   const auto blank = [](char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
   };
   while (begin < end && blank(*begin)) ++begin;
   while (end > begin && blank(end[-1])) --end;
-  folded->assign(begin, end);
-  for (char& c : *folded) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (const char* p = begin; p < end; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x80) return false;
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    h = (h ^ c) * 16777619u;
   }
+  *hash = h;
   return true;
+}
+
+// Spreads the hash's bits over the slot number, since FNV's low bits alone cluster.
+size_t HomeSlot(uint32_t hash, size_t mask) {
+  return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
 
 }  // namespace
@@ -60,35 +69,45 @@ bool FoldKey(const char* name, std::string* folded) {
 ProfileSnapshot::KeyIndex ProfileSnapshot::BuildIndex(
     const std::vector<platform::ProfileEntry>& entries) {
   KeyIndex index;
-  std::string folded;
+  size_t size = 16;
+  while (size < 2 * entries.size()) size *= 2;
+  index.slots.resize(size);
+  const size_t mask = size - 1;
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (FoldKey(entries[i].key.c_str(), &folded)) {
-      index.by_folded_key[folded].push_back(static_cast<uint32_t>(i));
-    } else {
+    const char* key = entries[i].key.c_str();
+    uint32_t hash = 0;
+    if (!FoldedHash(key, std::strlen(key), &hash)) {
       index.unfoldable.push_back(static_cast<uint32_t>(i));
+      continue;
     }
+    size_t at = HomeSlot(hash, mask);
+    while (index.slots[at].entry != 0) at = (at + 1) & mask;
+    index.slots[at] = {hash, static_cast<uint32_t>(i + 1)};
   }
   return index;
 }
 
 int64_t ProfileSnapshot::FindKey(size_t section, const char* key) const {
   const std::vector<platform::ProfileEntry>& entries = sections_[section];
-  std::string folded;
-  if (!FoldKey(key, &folded)) {
+  uint32_t hash = 0;
+  if (!FoldedHash(key, std::strlen(key), &hash)) {
     for (size_t i = 0; i < entries.size(); ++i) {
       if (platform::ProfileKeyMatches(entries[i].key, key)) return static_cast<int64_t>(i);
     }
     return -1;
   }
-  // The first match in file order among the key's group and the unfoldable keys.
+  // The first match in file order among the keys of the same hash and the unfoldable keys.
+  // The whole run of occupied slots is walked: the slots of one hash need not be in file order.
   int64_t first = -1;
   const KeyIndex& index = indexes_[section];
-  const auto group = index.by_folded_key.find(folded);
-  if (group != index.by_folded_key.end()) {
-    for (const uint32_t i : group->second) {
-      if (platform::ProfileKeyMatches(entries[i].key, key)) {
+  if (!index.slots.empty()) {
+    const size_t mask = index.slots.size() - 1;
+    for (size_t at = HomeSlot(hash, mask); index.slots[at].entry != 0; at = (at + 1) & mask) {
+      const KeyIndex::Slot& slot = index.slots[at];
+      const int64_t i = static_cast<int64_t>(slot.entry) - 1;
+      if (slot.hash == hash && (first < 0 || i < first) &&
+          platform::ProfileKeyMatches(entries[static_cast<size_t>(i)].key, key)) {
         first = i;
-        break;
       }
     }
   }

@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -31,12 +30,18 @@ class ProfileSnapshot {
   friend std::shared_ptr<const ProfileSnapshot> LoadProfileSnapshot(
       const std::string&, std::initializer_list<const char*>);
   // Where a section's keys stand, so that a lookup in a long section (a node list naming
-  // thousands of machines) does not compare the key with every line. Keys are grouped by a
-  // folding (blanks cut, ASCII letters lowered) under which names that match by the lookups'
-  // rule always fall together; keys with other bytes, which a platform may fold otherwise, are
-  // kept apart and always compared. The lookup rule itself still decides every match.
+  // thousands of machines) does not compare the key with every line. Keys are placed by the
+  // hash of a folding (blanks cut, ASCII letters lowered) under which names that match by the
+  // lookups' rule always fall together; keys with other bytes, which a platform may fold
+  // otherwise, are kept apart and always compared. The lookup rule itself still decides every
+  // match. The table is flat (open addressing, at most half full) so that a lookup touches
+  // one slot run and the entry it finds, not a chain of separately allocated nodes.
   struct KeyIndex {
-    std::unordered_map<std::string, std::vector<uint32_t>> by_folded_key;
+    struct Slot {
+      uint32_t hash = 0;
+      uint32_t entry = 0;  // the entry's position + 1; 0 for an empty slot
+    };
+    std::vector<Slot> slots;  // a power of two in size, or empty
     std::vector<uint32_t> unfoldable;
   };
   static KeyIndex BuildIndex(const std::vector<platform::ProfileEntry>& entries);

@@ -1,6 +1,7 @@
 // host_interface.cc: entry and group records for the host, in the combined group space.
 #include "hostview/host_interface.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,33 +41,80 @@ void SetNodeListGroups(const HostTables& t, std::unique_ptr<GroupTable> table) {
   if (t.view != nullptr) *t.view = t.node_groups->get();
 }
 
-// The slot of the tables that the record alone describes.
+// The slots of the tables that the record alone describes.
 std::unique_ptr<GroupTable>& RecordNodeListSlot() {
   static auto* slot = new std::unique_ptr<GroupTable>;
   return *slot;
 }
+std::shared_ptr<HostReadSession>& RecordSessionSlot() {
+  static auto* slot = new std::shared_ptr<HostReadSession>;
+  return *slot;
+}
 
 // What the node-list file says about one peer: its display name (empty: keep the nickname)
-// and its node-list group ids, already shifted into the combined group space.
+// and its node-list group numbers (a group's id in the node-list table, not yet shifted into
+// the combined group space, which depends on the peer-group count of the moment).
 struct NodeListPart {
   std::string name;
   std::vector<int32_t> ids;
 };
 
+}  // namespace
+
+// What the host's reads keep between lock periods: the node-list file as the last lock saw
+// it, and each peer's part of it by the peer's place in the list, with the key the part was
+// read under. A lock that finds the file changed (or moved, or gone) starts over; a peer whose
+// key differs from the kept one is read again. So a full read of an unchanged list costs one
+// check of the file per lock and no file lookup per record, while every part still follows
+// the file as it stood at the current lock.
+struct HostReadSession {
+  struct Kept {
+    bool read = false;
+    std::string key;
+    NodeListPart part;
+  };
+  NodeListView file;
+  // The node-list group table that file gives, as (name, parent id) in id order; read: kept.
+  bool groups_read = false;
+  std::vector<std::pair<std::string, int32_t>> groups;
+  std::vector<Kept> peers;
+  std::string asked;  // the key being read, kept to reuse its memory
+};
+
+namespace {
+
+HostReadSession* Session(const HostTables& t) {
+  return t.session != nullptr ? t.session->get() : nullptr;
+}
+
+// The peer's key text; false when it has none. Throws std::bad_alloc. The text is asked for
+// straight into the string's room, so a key that fits takes one call.
+bool ReadKey(const HostTables& t, int32_t index, std::string* key) {
+  constexpr size_t kUsualRoom = 64;
+  if (key->size() < kUsualRoom) key->resize(kUsualRoom);
+  key->resize(key->capacity());
+  int32_t room = static_cast<int32_t>(std::min<size_t>(key->size(), 0x7FFFFFFF));
+  int32_t key_size = GetNodeListKey(*t.list, t.seed_type, index, key->data(), room);
+  if (key_size <= 0) return false;
+  if (key_size > room) {
+    key->resize(static_cast<size_t>(key_size));
+    room = key_size;
+    key_size = GetNodeListKey(*t.list, t.seed_type, index, key->data(), room);
+    if (key_size <= 0 || key_size > room) return false;
+  }
+  key->resize(strlen(key->c_str()));
+  return true;
+}
+
 // Out of memory anywhere here leaves the part empty: the peer keeps its own name and groups.
-void ReadNodeListPart(const HostTables& t, int32_t index, GroupTable* table, NodeListPart* part) {
+void ParseNodeListPart(const std::string& value, const GroupTable* table, NodeListPart* part) {
+  part->name.clear();
+  part->ids.clear();
   try {
-    const int32_t key_size = GetNodeListKey(*t.list, t.seed_type, index, nullptr, 0);
-    if (key_size <= 0) return;
-    std::string key(static_cast<size_t>(key_size), '\0');
-    if (GetNodeListKey(*t.list, t.seed_type, index, key.data(), key_size) != key_size) return;
-    key.resize(strlen(key.c_str()));
-    std::string value;
-    if (!ReadNodeListMachineValue(key.c_str(), &value)) return;
-    const int32_t count = NodeListGroupsOf(value, nullptr, 0, PeerGroupCount(t), table);
+    const int32_t count = NodeListGroupsOf(value, nullptr, 0, 0, table);
     if (count > 0) {
       part->ids.resize(static_cast<size_t>(count));
-      NodeListGroupsOf(value, part->ids.data(), count, PeerGroupCount(t), table);
+      NodeListGroupsOf(value, part->ids.data(), count, 0, table);
     }
     const int32_t name_length = NodeListNameOf(value, nullptr, 0);
     if (name_length > 0) {
@@ -82,8 +130,88 @@ void ReadNodeListPart(const HostTables& t, int32_t index, GroupTable* table, Nod
   }
 }
 
-void WriteIds(uint8_t* at, const int32_t* ids, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) WriteLe32Signed(at + 4 * i, ids[i]);
+// The part of the peer at index: kept from an earlier read of the same file under the same
+// key, else read from the session's view of the file (or, without a session, from the file).
+// Never null; an empty part when the peer has no key or memory fails.
+const NodeListPart* ReadNodeListPart(const HostTables& t, int32_t index, const GroupTable* table,
+                                     NodeListPart* own) {
+  HostReadSession* session = Session(t);
+  try {
+    if (session == nullptr) {
+      std::string key;
+      std::string value;
+      if (ReadKey(t, index, &key) && ReadNodeListMachineValue(key.c_str(), &value)) {
+        ParseNodeListPart(value, table, own);
+      }
+      return own;
+    }
+    if (!ReadKey(t, index, &session->asked)) return own;
+    if (static_cast<size_t>(index) >= session->peers.size()) {
+      session->peers.resize(static_cast<size_t>(index) + 1);
+    }
+    HostReadSession::Kept& kept = session->peers[static_cast<size_t>(index)];
+    // The key is compared too: the part follows the peer's key, not its place.
+    if (kept.read && kept.key == session->asked) return &kept.part;
+    kept.read = false;
+    std::string value;
+    if (session->file.MachineValue(session->asked.c_str(), &value)) {
+      ParseNodeListPart(value, table, &kept.part);
+    } else {
+      kept.part.name.clear();
+      kept.part.ids.clear();
+    }
+    kept.key.swap(session->asked);
+    kept.read = true;
+    return &kept.part;
+  } catch (...) {
+    own->name.clear();
+    own->ids.clear();
+    return own;
+  }
+}
+
+// Prepares the session for a new lock period: the file is located and checked once here, and
+// what was kept from an earlier period stays only while the file is the same. Builds the
+// node-list group table from the same view. Without memory for the session each record reads
+// the file on its own.
+void OpenSession(const HostTables& t, GroupTable* table) {
+  std::shared_ptr<HostReadSession>* slot = t.session;
+  try {
+    NodeListView file = NodeListView::Open();
+    if (slot != nullptr) {
+      if (*slot == nullptr) *slot = std::make_shared<HostReadSession>();
+      HostReadSession& session = **slot;
+      if (!session.file.SameContents(file)) {
+        session.peers.clear();
+        session.groups.clear();
+        session.groups_read = false;
+      }
+      session.file = file;
+      if (session.peers.size() > static_cast<size_t>(t.list->Count())) {
+        session.peers.resize(static_cast<size_t>(t.list->Count()));
+      }
+      if (session.groups_read) {
+        // Interned again in id order into the empty table, each gets its id of before.
+        for (const auto& [name, parent] : session.groups) table->Intern(name.c_str(), parent);
+        return;
+      }
+      file.ReadGroups(table);
+      for (int32_t i = 0; i < table->Count(); ++i) {
+        session.groups.emplace_back(table->GetName(i), table->GetParent(i));
+      }
+      session.groups_read = true;
+      return;
+    }
+    file.ReadGroups(table);
+  } catch (...) {
+    if (slot != nullptr) slot->reset();  // also drops a half-kept group list
+    table->Clear();
+    ReadNodeListGroups(table);
+  }
+}
+
+void WriteIds(uint8_t* at, const int32_t* ids, int32_t count, int32_t offset) {
+  for (int32_t i = 0; i < count; ++i) WriteLe32Signed(at + 4 * i, ids[i] + offset);
 }
 
 }  // namespace
@@ -120,8 +248,9 @@ int32_t BuildListedEntryRecord(const EntryList& list, int32_t index, uint8_t* re
 HostTables RecordTables() {
   PluginState& s = g_stOrgData;
   if (s.initialized.load() == 0) return HostTables{};
-  return HostTables{true,       s.entryList, s.peerGroups, &RecordNodeListSlot(), &s.nodeListGroups,
-                    s.seedType, s.stopEvent};
+  return HostTables{
+      true,       s.entryList, s.peerGroups,        &RecordNodeListSlot(), &s.nodeListGroups,
+      s.seedType, s.stopEvent, &RecordSessionSlot()};
 }
 
 int32_t HostLockEntryList(const HostTables& t) {
@@ -132,7 +261,7 @@ int32_t HostLockEntryList(const HostTables& t) {
   if (t.node_groups != nullptr && t.seed_type >= 0 && t.seed_type <= 3) {
     std::unique_ptr<GroupTable> table(new (std::nothrow) GroupTable());
     if (table) {
-      ReadNodeListGroups(table.get());
+      OpenSession(t, table.get());
       SetNodeListGroups(t, std::move(table));
     }
   }
@@ -155,9 +284,11 @@ int32_t HostGetEntryData(const HostTables& t, int32_t index, void* record, int32
   const EntryList* list = t.list;
   if (index < 0 || !t.running || list == nullptr || index >= list->Count()) return -1;
 
-  NodeListPart node_list;
+  NodeListPart own_part;
+  const NodeListPart* part = &own_part;
   GroupTable* node_groups = t.node_groups != nullptr ? t.node_groups->get() : nullptr;
-  if (node_groups != nullptr) ReadNodeListPart(t, index, node_groups, &node_list);
+  if (node_groups != nullptr) part = ReadNodeListPart(t, index, node_groups, &own_part);
+  const NodeListPart& node_list = *part;
   const char* override_name = node_list.name.empty() ? nullptr : node_list.name.c_str();
 
   const int32_t bound = list->GetDisplayName(index, nullptr, 0, override_name);
@@ -187,8 +318,10 @@ int32_t HostGetEntryData(const HostTables& t, int32_t index, void* record, int32
   WriteEntryRecordHeader(out, record_size, list->GetStatus(index), group_count,
                          group_count > 0 ? ids_offset : -1, address);
   list->GetDisplayName(index, reinterpret_cast<char*>(out + kNameOffset), bound + 1, override_name);
-  if (own > 0) WriteIds(out + ids_offset, own_ids, own);
-  if (extra > 0) WriteIds(out + ids_offset + 4 * own, node_list.ids.data(), extra);
+  if (own > 0) WriteIds(out + ids_offset, own_ids, own, 0);
+  if (extra > 0) {
+    WriteIds(out + ids_offset + 4 * own, node_list.ids.data(), extra, PeerGroupCount(t));
+  }
   delete[] own_ids;
   return record_size;
 }

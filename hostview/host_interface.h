@@ -15,6 +15,7 @@ namespace pb {
 
 class EntryList;
 class GroupTable;
+struct HostReadSession;
 
 // The functions behind the exports of the same names without the prefix. None of them throws.
 // Groups are seen in one combined space: the peer-group table's groups first, then, while the
@@ -31,6 +32,10 @@ struct HostTables {
   GroupTable** view = nullptr;
   int32_t seed_type = 0;
   platform::Handle stop = nullptr;
+  // What the node-list reads keep between lock periods: LockEntryList checks the file once and
+  // the records of its period are read from that view (and from what was kept of the same
+  // file). A null slot pointer: each record reads the file itself.
+  std::shared_ptr<HostReadSession>* session = nullptr;
 };
 
 // The tables that g_stOrgData shows (stopped while it is not initialised), with a node-list

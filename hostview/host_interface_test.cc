@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/plugin_state.h"
+#include "files/node_list.h"
 #include "platform/platform.h"
 #include "store/entry_list.h"
 #include "store/group_table.h"
@@ -214,6 +215,81 @@ TEST_F(HostInterfaceTest, CombinedGroupSpaceWithTheNodeList) {
   EXPECT_EQ(HostGetGroupCount(), 3);
   EXPECT_EQ(HostGetEntryData(0, nullptr, 0), 21 + 45 + 4);
   EXPECT_EQ(HostUnlockEntryList(), 1);
+}
+
+// The node list is read as it stood at the lock: an edit during a lock period changes none of
+// that period's records or groups, and the next lock shows it. What the reads keep between
+// periods follows the peer's key and the peer-group count of the moment.
+TEST_F(HostInterfaceTest, NodeListEditsShowAtTheNextLockOnly) {
+  UseNodeList("[GROUP]\r\nCOUNT=1\r\nGROUP1=X\r\n[MACHINE]\r\nBob=Robert,1\r\nAl=Alan\r\n");
+  const std::string path = (dir_ / "NodeList.ini").string();
+  g_stOrgData.peerGroups->Intern("Sales", -1);
+  AddPeer(SocketAddress(10, 0, 0, 5), "Bob");
+  AddPeer(SocketAddress(10, 0, 0, 6), "Al");
+  g_stOrgData.seedType = 0;
+  const auto name = [this](int32_t index) {
+    const Bytes record = Entry(index);
+    return record.size() > 44 ? std::string(reinterpret_cast<const char*>(record.data() + 44))
+                              : std::string();
+  };
+  // The node-list ids of a record: behind the name field, after the peer's own (none here).
+  const auto ids = [this](int32_t index) {
+    const Bytes record = Entry(index);
+    std::vector<int32_t> found;
+    const int32_t count = ReadLe32Signed(record.data() + 16);
+    const int32_t at = ReadLe32Signed(record.data() + 20);
+    for (int32_t i = 0; i < count; ++i) found.push_back(ReadLe32Signed(record.data() + at + 4 * i));
+    return found;
+  };
+
+  ASSERT_EQ(HostLockEntryList(), 1);
+  EXPECT_EQ(name(0), "Robert (10.0.0.5)");
+  // The edit renames both, adds a group and gives Al one; this period still sees the old file.
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      << "[GROUP]\r\nCOUNT=2\r\nGROUP1=X\r\nGROUP2=Y\r\n"
+      << "[MACHINE]\r\nBob=Bert,1\r\nAl=Albert,2\r\nCarl=Charles,2\r\n";
+  EXPECT_EQ(name(1), "Alan (10.0.0.6)");
+  EXPECT_EQ(ids(1), std::vector<int32_t>{});
+  EXPECT_EQ(name(0), "Robert (10.0.0.5)");
+  EXPECT_EQ(HostGetGroupCount(), 2);
+  EXPECT_EQ(HostUnlockEntryList(), 1);
+
+  ASSERT_EQ(HostLockEntryList(), 1);
+  EXPECT_EQ(name(0), "Bert (10.0.0.5)");
+  EXPECT_EQ(name(1), "Albert (10.0.0.6)");
+  EXPECT_EQ(ids(1), std::vector<int32_t>{2});
+  EXPECT_EQ(HostGetGroupCount(), 3);
+  EXPECT_EQ(HostUnlockEntryList(), 1);
+
+  // The same file: a new peer group shifts the node-list ids, and a peer whose nickname
+  // changed in its place gets its new key's part.
+  g_stOrgData.peerGroups->Intern("East", -1);
+  AddPeer(SocketAddress(10, 0, 0, 6), "Carl");
+  ASSERT_EQ(HostLockEntryList(), 1);
+  EXPECT_EQ(ids(0), std::vector<int32_t>{2});
+  EXPECT_EQ(name(1), "Charles (10.0.0.6)");
+  EXPECT_EQ(ids(1), std::vector<int32_t>{3});
+  EXPECT_EQ(HostUnlockEntryList(), 1);
+}
+
+// With no node-list file anywhere, the search for it (five places) runs once per lock period,
+// not once per record.
+TEST_F(HostInterfaceTest, AbsentNodeListIsSearchedForOncePerLock) {
+  for (uint8_t i = 1; i <= 5; ++i) {
+    AddPeer(SocketAddress(10, 0, 1, i), ("peer" + std::to_string(i)).c_str());
+  }
+  g_stOrgData.seedType = 0;
+  for (int period = 0; period < 2; ++period) {
+    const uint64_t before = NodeListSearches();
+    ASSERT_EQ(HostLockEntryList(), 1);
+    for (int32_t i = 0; i < HostGetEntryCount(); ++i) {
+      EXPECT_STREQ(
+          reinterpret_cast<const char*>(Entry(i).data() + 44),
+          ("peer" + std::to_string(i + 1) + " (10.0.1." + std::to_string(i + 1) + ")").c_str());
+    }
+    EXPECT_EQ(HostUnlockEntryList(), 1);
+    EXPECT_EQ(NodeListSearches() - before, 1u);
+  }
 }
 
 TEST_F(HostInterfaceTest, CompareEntryData) {

@@ -53,7 +53,8 @@ int32_t OnHostTables(int32_t stopped, Body body) noexcept {
                             &i.node_list_groups,
                             &g_stOrgData.nodeListGroups,
                             i.settings.seedType,
-                            i.stop_event()};
+                            i.stop_event(),
+                            &i.host_read_session};
     return body(tables);
   });
 }

@@ -13,6 +13,7 @@
 #include "services/memo_receiver.h"
 #include "services/presence_receiver.h"
 #include "store/instance.h"
+#include "wire/memo_frame.h"
 
 namespace pb {
 namespace {
@@ -152,6 +153,8 @@ int32_t HostUnInitializeNetEx() {
   std::shared_ptr<Instance> instance = CurrentInstance();
   StopWorkers(instance.get());
   TearDown(s, std::move(instance));
+  // A stopped plug-in keeps no memo buffer for a next memo.
+  MemoFrameBuffer::ReleaseKept();
   return 1;
 }
 

@@ -18,6 +18,8 @@
 
 namespace pb {
 
+struct HostReadSession;  // the host view's state for one lock period, opaque here
+
 // Owns the entry list, the peer-group table, the identity strings, the settings and the stop
 // event of one start. Start-up fills it before any thread sees it; after that only the lists
 // change (under the entry-list lock). Every worker and connection thread holds a shared
@@ -47,6 +49,9 @@ class Instance {
   // The node-list group table, built by the host's LockEntryList and dropped by its
   // UnlockEntryList; touched only by the thread that holds the entry-list lock.
   std::unique_ptr<GroupTable> node_list_groups;
+  // What the host view keeps of the node-list file between the host's lock periods; touched
+  // only by the thread that holds the entry-list lock.
+  std::shared_ptr<HostReadSession> host_read_session;
 
   // The entry command with this start's identity: nickname, group, logon user, computer name
   // and domain key. Empty when memory fails.

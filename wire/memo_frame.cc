@@ -3,11 +3,71 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "wire/byte_order.h"
 
 namespace pb {
+namespace {
+
+// The one large block kept between memos; never freed at exit, since a connection thread may
+// still end then.
+std::mutex g_kept_mutex;
+uint8_t* g_kept = nullptr;
+size_t g_kept_capacity = 0;
+
+}  // namespace
+
+MemoFrameBuffer::~MemoFrameBuffer() {
+  if (!data_ || capacity_ < kKeepFrom || capacity_ > kKeepAtMost) return;
+  uint8_t* spare = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    if (g_kept_capacity >= capacity_) return;  // the kept one is larger: this one is freed
+    spare = g_kept;
+    g_kept = data_.release();
+    g_kept_capacity = capacity_;
+  }
+  std::free(spare);
+}
+
+void MemoFrameBuffer::ReleaseKept() {
+  uint8_t* spare = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    spare = g_kept;
+    g_kept = nullptr;
+    g_kept_capacity = 0;
+  }
+  std::free(spare);
+}
+
+size_t MemoFrameBuffer::KeptCapacity() {
+  std::lock_guard<std::mutex> lock(g_kept_mutex);
+  return g_kept_capacity;
+}
+
+// Moves the received bytes into the kept block when it holds capacity bytes; false when there
+// is no such block.
+bool MemoFrameBuffer::TakeKept(size_t capacity) {
+  uint8_t* kept = nullptr;
+  size_t kept_capacity = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_kept_mutex);
+    if (g_kept == nullptr || g_kept_capacity < capacity) return false;
+    kept = g_kept;
+    kept_capacity = g_kept_capacity;
+    g_kept = nullptr;
+    g_kept_capacity = 0;
+  }
+  if (received_ > 0) memcpy(kept, data_.get(), received_);
+  data_.reset(kept);
+  capacity_ = kept_capacity;
+  ClearTail();
+  return true;
+}
+
 bool MemoFrameBuffer::Init() {
   received_ = 0;
   return GrowTo(kMemoInitialBuffer);
@@ -41,6 +101,7 @@ bool MemoFrameBuffer::Reserve(size_t available) {
   if (needed <= capacity_) return true;
   size_t target = needed + kMemoGrowthSlack;
   if (target < capacity_ * 2) target = capacity_ * 2;
+  if (target >= kKeepFrom && TakeKept(target)) return true;
   return GrowTo(target);
 }
 

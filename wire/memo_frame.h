@@ -20,9 +20,27 @@ inline constexpr size_t kMemoGrowthSlack = 128;
 // than the count; a length below 4, or negative, completes at 4 bytes. The host reads the
 // payload at offset 4 and length-field bytes from there, so the buffer always keeps at least 4
 // zero bytes behind the last received byte; nothing reads further than that.
+//
+// A large buffer (kKeepFrom bytes or more, up to kKeepAtMost) is kept for the next large memo
+// when the connection ends, one for the whole process: a fresh block costs a page fault per
+// page on its first fill, which for a memo of many megabytes is a good part of its time. A
+// kept block is taken only when a buffer grows to kKeepFrom or beyond; small memos never
+// touch it. The bytes behind the received ones are never read, so what an earlier memo left
+// there stays unseen.
 class MemoFrameBuffer {
  public:
   static constexpr size_t kZeroTail = 4;
+  static constexpr size_t kKeepFrom = size_t{1} << 20;
+  static constexpr size_t kKeepAtMost = size_t{128} << 20;
+
+  MemoFrameBuffer() = default;
+  ~MemoFrameBuffer();
+  MemoFrameBuffer(const MemoFrameBuffer&) = delete;
+  MemoFrameBuffer& operator=(const MemoFrameBuffer&) = delete;
+  // Frees the kept block (at shutdown); the next large memo allocates afresh.
+  static void ReleaseKept();
+  // The kept block's capacity, 0 when none is kept.
+  static size_t KeptCapacity();
 
   // False when out of memory (the buffer keeps what it had).
   bool Init();
@@ -49,6 +67,7 @@ class MemoFrameBuffer {
 
  private:
   bool GrowTo(size_t capacity);
+  bool TakeKept(size_t capacity);
   void ClearTail();
   struct Free {
     void operator()(uint8_t* p) const;

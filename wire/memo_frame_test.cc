@@ -125,5 +125,42 @@ TEST(MemoFrameTest, BytesCountedWithoutAReceiveReadAsZero) {
   EXPECT_EQ(memcmp(f.payload() - 4, head.data(), head.size()), 0);
 }
 
+// A large buffer outlives its memo for the next large one, which takes it over with the bytes
+// it had already received; small memos neither take it nor are kept.
+TEST(MemoFrameTest, LargeBufferIsKeptForTheNextLargeMemo) {
+  MemoFrameBuffer::ReleaseKept();
+  const size_t large = 3 * MemoFrameBuffer::kKeepFrom;
+  const std::vector<uint8_t> frame = Frame(static_cast<int32_t>(large), large - 4);
+  size_t kept = 0;
+  {
+    MemoFrameBuffer f;
+    ASSERT_TRUE(f.Init());
+    ASSERT_TRUE(f.Append(frame.data(), frame.size()));
+    kept = f.capacity();
+  }
+  EXPECT_EQ(MemoFrameBuffer::KeptCapacity(), kept);
+  {
+    MemoFrameBuffer small;
+    ASSERT_TRUE(small.Init());
+    const std::vector<uint8_t> bytes = Frame(600, 596);
+    ASSERT_TRUE(small.Append(bytes.data(), bytes.size()));
+    EXPECT_LT(small.capacity(), MemoFrameBuffer::kKeepFrom);
+  }
+  EXPECT_EQ(MemoFrameBuffer::KeptCapacity(), kept);
+
+  MemoFrameBuffer f;
+  ASSERT_TRUE(f.Init());
+  // In pieces, so that the block is taken over with bytes already in.
+  const size_t first = MemoFrameBuffer::kKeepFrom / 2 + 3;
+  ASSERT_TRUE(f.Append(frame.data(), first));
+  ASSERT_TRUE(f.Append(frame.data() + first, frame.size() - first));
+  EXPECT_EQ(f.capacity(), kept);
+  EXPECT_EQ(MemoFrameBuffer::KeptCapacity(), 0u);
+  EXPECT_TRUE(f.Complete());
+  EXPECT_EQ(memcmp(f.payload() - 4, frame.data(), frame.size()), 0);
+  EXPECT_TRUE(ZerosBehind(f, 4));
+  MemoFrameBuffer::ReleaseKept();
+}
+
 }  // namespace
 }  // namespace pb
