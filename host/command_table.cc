@@ -39,7 +39,9 @@
 #include "host/commands.h"
 #include "host/line_editor.h"
 #include "host/peer_table.h"
+#include "host/terminal_text.h"
 #include "host/text_escape.h"
+#include "platform/platform.h"
 
 namespace pbhost {
 namespace {
@@ -231,6 +233,9 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool SplitWords(const std::string& line, size_t limit, std::vector<std::string>* words,
                 size_t* end) {
   words->clear();
+  // Raw input (the Windows console, or --encoding raw) is code page 932; converted input is
+  // the terminal's encoding, whose bytes are not to be read as code page 932.
+  const bool cp932 = TerminalEncoding().empty();
   size_t i = 0;
   for (;;) {
     *end = i;
@@ -242,7 +247,13 @@ bool SplitWords(const std::string& line, size_t limit, std::vector<std::string>*
     bool quoted = false;
     while (i < line.size() && (quoted || !IsBlank(line[i]))) {
       const char c = line[i++];
-      if (c == '"') {
+      if (cp932 && pb::platform::IsCp932LeadByte(static_cast<unsigned char>(c)) &&
+          i < line.size()) {
+        // A double-byte character whose second byte is a backslash (0x5C in 表 or ソ) is
+        // not an escape.
+        word += c;
+        word += line[i++];
+      } else if (c == '"') {
         quoted = !quoted;
       } else if (quoted && c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) {
         word += line[i++];

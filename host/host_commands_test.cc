@@ -287,6 +287,9 @@ TEST(SplitCommandLineTest, QuotesGroupWords) {
   ASSERT_TRUE(SplitCommandLine("  send 0 \"hi \\\"there\\\" \\\\ x\"  ", &words));
   EXPECT_EQ(words, (std::vector<std::string>{"send", "0", "hi \"there\" \\ x"}));
   EXPECT_FALSE(SplitCommandLine("send \"open", &words));
+  // Raw code page 932: the second byte of 表 (0x95 0x5C) is no escape of the closing quote.
+  ASSERT_TRUE(SplitCommandLine("send 0 \"\x95\x5C\" x", &words));
+  EXPECT_EQ(words, (std::vector<std::string>{"send", "0", "\x95\x5C", "x"}));
 }
 
 TEST(MemoReceiverTest, ShowsThePayloadWithoutReadingBeyondIt) {

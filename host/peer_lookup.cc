@@ -5,12 +5,13 @@
 #include "host/records.h"
 #include "host/terminal_text.h"
 #include "host/text_escape.h"
+#include "platform/platform.h"
 
 namespace pbhost {
 namespace {
 
 // First bytes of CP932's double-byte characters.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsLeadByte(unsigned char c) { return pb::platform::IsCp932LeadByte(c); }
 
 unsigned char FoldAscii(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;

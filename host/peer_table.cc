@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/platform.h"
+
 namespace pbhost {
 namespace {
 
@@ -10,7 +12,7 @@ constexpr size_t kGap = 2;
 constexpr size_t kMinName = 12;
 constexpr size_t kMinGroups = 10;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsLeadByte(unsigned char c) { return pb::platform::IsCp932LeadByte(c); }
 
 // The longest start of text[from..] that fits `width` without splitting a double-byte
 // character (at least one character, so that a too narrow column still makes progress).
