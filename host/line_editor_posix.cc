@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "host/line_editor.h"
+#include "host/peer_table.h"
 
 #ifdef PB_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -220,14 +221,7 @@ std::unique_ptr<LineEditor> MakeLineEditor(std::FILE*, std::FILE*, const std::st
 size_t TerminalColumns() {
   winsize size{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  if (const char* columns = std::getenv("COLUMNS")) {
-    char* end = nullptr;
-    const long value = std::strtol(columns, &end, 10);
-    if (end != columns && *end == '\0' && value > 0 && value < 10000) {
-      return static_cast<size_t>(value);
-    }
-  }
-  return 80;
+  return ColumnsFromEnvironment();
 }
 
 }  // namespace pbhost

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "host/line_editor.h"
+#include "host/peer_table.h"
 
 namespace pbhost {
 
@@ -18,14 +19,7 @@ size_t TerminalColumns() {
       info.srWindow.Right >= info.srWindow.Left) {
     return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
   }
-  if (const char* columns = std::getenv("COLUMNS")) {
-    char* end = nullptr;
-    const long value = std::strtol(columns, &end, 10);
-    if (end != columns && *end == '\0' && value > 0 && value < 10000) {
-      return static_cast<size_t>(value);
-    }
-  }
-  return 80;
+  return ColumnsFromEnvironment();
 }
 
 }  // namespace pbhost

@@ -2,6 +2,7 @@
 #include "host/peer_table.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -33,6 +34,17 @@ std::string Pad(std::string text, size_t width) {
 }
 
 }  // namespace
+
+size_t ColumnsFromEnvironment() {
+  if (const char* columns = std::getenv("COLUMNS")) {
+    char* end = nullptr;
+    const long value = std::strtol(columns, &end, 10);
+    if (end != columns && *end == '\0' && value > 0 && value < 10000) {
+      return static_cast<size_t>(value);
+    }
+  }
+  return 80;
+}
 
 std::vector<std::string> WrapText(const std::string& text, size_t width) {
   std::vector<std::string> pieces;

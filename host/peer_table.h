@@ -23,6 +23,9 @@ struct PeerRow {
 // character: the texts are CP932, in which a byte takes one terminal column.
 std::vector<std::string> FormatPeerTable(const std::vector<PeerRow>& rows, size_t width);
 
+// The width that COLUMNS names, or 80: for a terminal that does not tell its own.
+size_t ColumnsFromEnvironment();
+
 // Breaks `text` into pieces of at most `width` bytes, at blanks where possible (the blank is
 // dropped) and otherwise between characters. Empty text gives one empty piece.
 std::vector<std::string> WrapText(const std::string& text, size_t width);
