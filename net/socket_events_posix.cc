@@ -8,11 +8,19 @@
 // the moment, and slots changed by another thread while their waiter was already polling.
 // Whoever applies a poll result first posts; a result applied after any change of the slot is
 // dropped (see ApplyLocked), so nothing is posted twice.
+//
+// The owner of a socket changes its slot many times per exchange (arming, receiving) and
+// usually waits on it right after, which makes it the slot's poller. So a change of a slot the
+// poll thread does not hold in its poll is handed over late: the poll thread looks again after
+// kHandOverMs, by which time the owner usually waits. A change of a slot the poll thread holds
+// wakes it at once, so that it never keeps polling a closed socket (a poll keeps the file, and
+// with it the connection, open) nor misses the change for long.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -28,11 +36,19 @@
 namespace pb::socket_events {
 namespace {
 
+// How long after a change of a slot nobody polls the poll thread looks at it.
+constexpr long kHandOverMs = 2;
+
 struct Runner {
   std::thread thread;
   int wake_fd = -1;
-  bool stop = false;  // guarded by the table lock
+  int timer_fd = -1;         // expires kHandOverMs after a hand-over was asked for
+  bool stop = false;         // guarded by the table lock
+  bool timer_armed = false;  // guarded by the table lock
 };
+
+// The slots in the poll thread's current poll (guarded by the table lock).
+bool g_in_poll_thread[kSocketEventSlotCount];
 
 void WakeLocked(void* target) {
   auto* runner = static_cast<Runner*>(target);
@@ -48,16 +64,34 @@ bool PollThreadWatchesLocked(uint32_t i) {
   return PollSlots()[i].poll_thread_too || !platform::EventHasWaiter(Table().slots[i].event);
 }
 
-// After slot i changed outside a poll result: waiters that already prepared their poll do not
-// know of the change, so the poll thread takes the slot on until they are gone.
+// Lets the poll thread look at the table again after kHandOverMs, unless it is due to already.
+void HandOverLocked(void* target) {
+  auto* runner = static_cast<Runner*>(target);
+  if (runner == nullptr || runner->timer_armed) return;
+  const itimerspec due{{0, 0}, {0, kHandOverMs * 1000000L}};
+  if (timerfd_settime(runner->timer_fd, 0, &due, nullptr) == 0) {
+    runner->timer_armed = true;
+  } else {
+    WakeLocked(runner);
+  }
+}
+
+// After slot i changed outside a poll result. Waiters that already prepared their poll do not
+// know of the change, so the poll thread takes the slot on, at once, until they are gone.
 void ChangedLocked(uint32_t i) {
-  if (platform::EventHasWaiter(Table().slots[i].event)) PollSlots()[i].poll_thread_too = true;
-  WakeLocked(TargetLocked());
+  if (platform::EventHasWaiter(Table().slots[i].event)) {
+    PollSlots()[i].poll_thread_too = true;
+    WakeLocked(TargetLocked());
+  } else if (g_in_poll_thread[i]) {
+    WakeLocked(TargetLocked());
+  } else {
+    HandOverLocked(TargetLocked());
+  }
 }
 
 void PollLoop(Runner* runner) {
   pthread_setname_np(pthread_self(), "pb-sockpoll");
-  pollfd fds[kSocketEventSlotCount + 1];
+  pollfd fds[kSocketEventSlotCount + 2];
   uint32_t slot_of[kSocketEventSlotCount];
   PollWatch watch_of[kSocketEventSlotCount];
   for (;;) {
@@ -66,15 +100,18 @@ void PollLoop(Runner* runner) {
       std::lock_guard<std::mutex> lock(TableMutex());
       if (runner->stop) return;
       for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
+        g_in_poll_thread[i] = false;
         if (Table().slots[i].socket == kInvalidSocket || !PollThreadWatchesLocked(i)) continue;
         if (!WatchLocked(i, &watch_of[count])) continue;
         fds[count] = pollfd{watch_of[count].fd, watch_of[count].events, 0};
         slot_of[count] = i;
+        g_in_poll_thread[i] = true;
         ++count;
       }
     }
     fds[count] = pollfd{runner->wake_fd, POLLIN, 0};
-    const int ready = poll(fds, count + 1, -1);
+    fds[count + 1] = pollfd{runner->timer_fd, POLLIN, 0};
+    const int ready = poll(fds, count + 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       // Cannot happen with valid arguments; pausing keeps a broken poll from spinning.
@@ -87,6 +124,11 @@ void PollLoop(Runner* runner) {
     }
     std::lock_guard<std::mutex> lock(TableMutex());
     if (runner->stop) return;
+    if ((fds[count + 1].revents & POLLIN) != 0) {
+      uint64_t expirations = 0;
+      [[maybe_unused]] const ssize_t n = read(runner->timer_fd, &expirations, sizeof expirations);
+      runner->timer_armed = false;
+    }
     for (nfds_t k = 0; k < count; ++k) ApplyLocked(slot_of[k], watch_of[k], fds[k].revents);
   }
 }
@@ -125,6 +167,7 @@ class SocketWaitSource final : public platform::WaitSource {
   }
 
   // The last waiter has gone: the poll thread takes its slots back when anything may be due.
+  // The owner usually waits again soon, so they are handed over late.
   void Released(platform::Handle event) override {
     std::lock_guard<std::mutex> lock(TableMutex());
     if (TargetLocked() == nullptr) return;
@@ -135,7 +178,7 @@ class SocketWaitSource final : public platform::WaitSource {
       PollWatch watch;
       wake = wake || WatchLocked(i, &watch);
     }
-    if (wake) WakeLocked(TargetLocked());
+    if (wake) HandOverLocked(TargetLocked());
   }
 
  private:
@@ -172,18 +215,18 @@ void* BackendOpen(void* /*window*/) {
   auto* runner = new (std::nothrow) Runner;
   if (runner == nullptr) return nullptr;
   runner->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (runner->wake_fd < 0) {
-    delete runner;
-    return nullptr;
+  runner->timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (runner->wake_fd >= 0 && runner->timer_fd >= 0) {
+    try {
+      runner->thread = std::thread(PollLoop, runner);
+      return runner;
+    } catch (const std::system_error&) {
+    }
   }
-  try {
-    runner->thread = std::thread(PollLoop, runner);
-  } catch (const std::system_error&) {
-    close(runner->wake_fd);
-    delete runner;
-    return nullptr;
-  }
-  return runner;
+  if (runner->wake_fd >= 0) close(runner->wake_fd);
+  if (runner->timer_fd >= 0) close(runner->timer_fd);
+  delete runner;
+  return nullptr;
 }
 
 void BackendClose(void* target) {
@@ -195,11 +238,15 @@ void BackendClose(void* target) {
   }
   runner->thread.join();
   close(runner->wake_fd);
+  close(runner->timer_fd);
   delete runner;
 }
 
 void BackendResetLocked() {
-  for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) ResetSlot(&PollSlots()[i]);
+  for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
+    ResetSlot(&PollSlots()[i]);
+    g_in_poll_thread[i] = false;
+  }
 }
 
 void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint32_t mask,
