@@ -76,15 +76,16 @@ void HandOverLocked(void* target) {
   }
 }
 
-// After slot i changed outside a poll result. Waiters that already prepared their poll do not
-// know of the change, so the poll thread takes the slot on, at once, until they are gone.
+// After slot i changed outside a poll result (or was freed). Waiters that already prepared their
+// poll do not know of the change, so the poll thread takes the slot on, at once, until they are
+// gone.
 void ChangedLocked(uint32_t i) {
   if (platform::EventHasWaiter(Table().slots[i].event)) {
     PollSlots()[i].poll_thread_too = true;
     WakeLocked(TargetLocked());
   } else if (g_in_poll_thread[i]) {
     WakeLocked(TargetLocked());
-  } else {
+  } else if (Table().slots[i].socket != kInvalidSocket) {
     HandOverLocked(TargetLocked());
   }
 }
