@@ -346,16 +346,18 @@ int64_t Latency(const Target& t, int64_t count) {
 // sender against the plain server, each beside the plain pair, interleaved one by one. The
 // receiving side's time is split at the client: connect to greeting (the listener's wake, the
 // accept, the connection thread's start, the greeting) and greeting to result (the frame, the
-// host's callback, the result). Also the start of a thread alone, as each connection pays it.
+// host's callback, the result). Also the plug-in pair in the same loop, and the start of a
+// thread alone, as each connection pays it.
 int64_t LatencyBreakdown(const Target& t, int64_t count) {
-  constexpr uint32_t kToPluginPhase = 302, kToPlainPhase = 303, kPlainPhase = 304;
+  constexpr uint32_t kToPluginPhase = 302, kToPlainPhase = 303, kPlainPhase = 304, kBothPhase = 305;
   const std::vector<uint8_t> to_plugin = pbbench::MakePayload(kSmallMemo, kToPluginPhase, 7);
   const std::vector<uint8_t> to_plain = pbbench::MakePayload(kSmallMemo, kToPlainPhase, 7);
   const std::vector<uint8_t> plain = pbbench::MakePayload(kSmallMemo, kPlainPhase, 7);
+  const std::vector<uint8_t> both = pbbench::MakePayload(kSmallMemo, kBothPhase, 7);
   Target to_plain_server = t;
   to_plain_server.record.address.port = htons(t.plain_port);
   std::vector<double> recv_greeting, recv_result, plain_greeting, plain_result, send_total,
-      plain_total, thread_start;
+      plain_total, both_total, thread_start;
   int64_t failures = 0;
   for (int64_t i = 0; i < count; ++i) {
     int64_t marks[2] = {};
@@ -380,6 +382,12 @@ int64_t LatencyBreakdown(const Target& t, int64_t count) {
     } else {
       ++failures;
     }
+    start = NowNs();
+    if (PluginExchange(t, both) == 0) {
+      both_total.push_back(static_cast<double>(NowNs() - start) / 1e3);
+    } else {
+      ++failures;
+    }
     std::atomic<int64_t> running{0};
     start = NowNs();
     std::thread probe([&running] { running.store(NowNs()); });
@@ -393,10 +401,12 @@ int64_t LatencyBreakdown(const Target& t, int64_t count) {
   Result("memo.breakdown.plain_result_p50_us", p50(plain_result));
   Result("memo.breakdown.send_to_plain_p50_us", p50(send_total));
   Result("memo.breakdown.plain_total_p50_us", p50(plain_total));
+  Result("memo.breakdown.plugin_total_p50_us", p50(both_total));
   Result("memo.breakdown.thread_start_p50_us", p50(thread_start));
   Result("sent.phase" + std::to_string(kToPluginPhase), static_cast<double>(count));
   Result("sent.phase" + std::to_string(kToPlainPhase), static_cast<double>(count));
   Result("sent.phase" + std::to_string(kPlainPhase), static_cast<double>(count));
+  Result("sent.phase" + std::to_string(kBothPhase), static_cast<double>(count));
   return failures;
 }
 

@@ -186,7 +186,8 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
                  f"({f(b + 'plain_greeting_p50_us')}), greeting to result "
                  f"{f(b + 'recv_result_p50_us')} ({f(b + 'plain_result_p50_us')}); the plug-in's")
         t.append(f"     sender to a plain server {f(b + 'send_to_plain_p50_us')} "
-                 f"({f(b + 'plain_total_p50_us')}); the start of a thread alone "
+                 f"({f(b + 'plain_total_p50_us')}); the plug-in pair in the same loop "
+                 f"{f(b + 'plugin_total_p50_us')}; the start of a thread alone "
                  f"{f(b + 'thread_start_p50_us')}")
 
     t += ["", "3. Concurrent 1 KiB memos"]
