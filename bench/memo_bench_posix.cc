@@ -256,19 +256,24 @@ int32_t PluginExchange(const Target& t, const std::vector<uint8_t>& payload) {
   return SendMemoData(&t.record, payload.data(), static_cast<int32_t>(payload.size()), nullptr);
 }
 
-// The plain client's exchange: its result, or -1 when it failed.
-int32_t PlainExchange(const Target& t, const std::vector<uint8_t>& payload) {
+// The plain client's exchange with the server on port: its result, or -1 when it failed.
+// marks, when given, receives the times (NowNs) at which the connection was made and the
+// greeting was in.
+int32_t PlainExchangeTo(const Target& t, uint16_t port, const std::vector<uint8_t>& payload,
+                        int64_t* marks) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(t.plain_port);
+  address.sin_port = htons(port);
   address.sin_addr.s_addr = t.address;
   int32_t result = -1;
   char greeting[kGreetingSize];
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ReadFully(fd, greeting, kGreetingSize) &&
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (marks != nullptr) marks[0] = NowNs();
+  if (connected && ReadFully(fd, greeting, kGreetingSize) &&
       std::memcmp(greeting, kGreeting, kGreetingSize) == 0) {
+    if (marks != nullptr) marks[1] = NowNs();
     int32_t length = static_cast<int32_t>(payload.size() + 8);
     uint32_t trailer = 0;
     iovec parts[3] = {
@@ -304,6 +309,10 @@ int32_t PlainExchange(const Target& t, const std::vector<uint8_t>& payload) {
   }
   close(fd);
   return result;
+}
+
+int32_t PlainExchange(const Target& t, const std::vector<uint8_t>& payload) {
+  return PlainExchangeTo(t, t.plain_port, payload, nullptr);
 }
 
 double SecondsOf(int64_t ns) { return static_cast<double>(ns) / 1e9; }
@@ -398,6 +407,74 @@ int64_t Latency(const Target& t, int64_t count) {
   Result("memo.latency.count", static_cast<double>(count));
   Result("sent.phase" + std::to_string(kLatencyPluginPhase), static_cast<double>(count));
   Result("sent.phase" + std::to_string(kLatencyPlainPhase), static_cast<double>(count));
+  return failures;
+}
+
+// Where a memo's latency goes: the plain client against the plug-in's receiver and the plug-in's
+// sender against the plain server, each beside the plain pair, interleaved one by one. The
+// receiving side's time is split at the client: connect to greeting (the listener's wake, the
+// accept, the connection thread's start, the greeting) and greeting to result (the frame, the
+// host's callback, the result). Also the plug-in pair in the same loop, and the start of a
+// thread alone, as each connection pays it.
+int64_t LatencyBreakdown(const Target& t, int64_t count) {
+  constexpr uint32_t kToPluginPhase = 302, kToPlainPhase = 303, kPlainPhase = 304, kBothPhase = 305;
+  const std::vector<uint8_t> to_plugin = pbbench::MakePayload(kSmallMemo, kToPluginPhase, 7);
+  const std::vector<uint8_t> to_plain = pbbench::MakePayload(kSmallMemo, kToPlainPhase, 7);
+  const std::vector<uint8_t> plain = pbbench::MakePayload(kSmallMemo, kPlainPhase, 7);
+  const std::vector<uint8_t> both = pbbench::MakePayload(kSmallMemo, kBothPhase, 7);
+  Target to_plain_server = t;
+  to_plain_server.record.address.port = htons(t.plain_port);
+  std::vector<double> recv_greeting, recv_result, plain_greeting, plain_result, send_total,
+      plain_total, both_total, thread_start;
+  int64_t failures = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    int64_t marks[2] = {};
+    if (PlainExchangeTo(t, kPluginPort, to_plugin, marks) == 0) {
+      recv_greeting.push_back(static_cast<double>(marks[1] - marks[0]) / 1e3);
+      recv_result.push_back(static_cast<double>(NowNs() - marks[1]) / 1e3);
+    } else {
+      ++failures;
+    }
+    int64_t start = NowNs();
+    if (PlainExchangeTo(t, t.plain_port, plain, marks) == 0) {
+      const int64_t end = NowNs();
+      plain_greeting.push_back(static_cast<double>(marks[1] - marks[0]) / 1e3);
+      plain_result.push_back(static_cast<double>(end - marks[1]) / 1e3);
+      plain_total.push_back(static_cast<double>(end - start) / 1e3);
+    } else {
+      ++failures;
+    }
+    start = NowNs();
+    if (PluginExchange(to_plain_server, to_plain) == 0) {
+      send_total.push_back(static_cast<double>(NowNs() - start) / 1e3);
+    } else {
+      ++failures;
+    }
+    start = NowNs();
+    if (PluginExchange(t, both) == 0) {
+      both_total.push_back(static_cast<double>(NowNs() - start) / 1e3);
+    } else {
+      ++failures;
+    }
+    std::atomic<int64_t> running{0};
+    start = NowNs();
+    std::thread probe([&running] { running.store(NowNs()); });
+    probe.join();
+    thread_start.push_back(static_cast<double>(running.load() - start) / 1e3);
+  }
+  const auto p50 = [](const std::vector<double>& v) { return pbbench::Quantile(v, 0.5); };
+  Result("memo.breakdown.recv_greeting_p50_us", p50(recv_greeting));
+  Result("memo.breakdown.plain_greeting_p50_us", p50(plain_greeting));
+  Result("memo.breakdown.recv_result_p50_us", p50(recv_result));
+  Result("memo.breakdown.plain_result_p50_us", p50(plain_result));
+  Result("memo.breakdown.send_to_plain_p50_us", p50(send_total));
+  Result("memo.breakdown.plain_total_p50_us", p50(plain_total));
+  Result("memo.breakdown.plugin_total_p50_us", p50(both_total));
+  Result("memo.breakdown.thread_start_p50_us", p50(thread_start));
+  Result("sent.phase" + std::to_string(kToPluginPhase), static_cast<double>(count));
+  Result("sent.phase" + std::to_string(kToPlainPhase), static_cast<double>(count));
+  Result("sent.phase" + std::to_string(kPlainPhase), static_cast<double>(count));
+  Result("sent.phase" + std::to_string(kBothPhase), static_cast<double>(count));
   return failures;
 }
 
@@ -564,6 +641,7 @@ int Send(int argc, char** argv) {
   }
   int64_t failures = Throughput(t, sizes, runs);
   failures += Latency(t, latency_count);
+  failures += LatencyBreakdown(t, std::max<int64_t>(1, latency_count / 2));
   failures += Concurrent(t, threads, concurrent_total, concurrent_runs);
   Result("memo.sender_failures", static_cast<double>(failures));
   const std::vector<uint8_t> quit = pbbench::MakePayload(kSmallMemo, pbbench::kQuitPhase, 1);

@@ -198,6 +198,16 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
         t.append(line % ("plug-in" if side == "plugin" else side,
                          f(f"memo.latency.{side}_p50_us"), f(f"memo.latency.{side}_p99_us")))
     t.append(line % ("ratio", f("memo.latency.p50_ratio", 2), f("memo.latency.p99_ratio", 2)))
+    if "memo.breakdown.thread_start_p50_us" in figures:
+        b = "memo.breakdown."
+        t.append("   where it goes, p50 (plain in brackets): a plain client to the plug-in's receiver")
+        t.append(f"     connect to greeting {f(b + 'recv_greeting_p50_us')} "
+                 f"({f(b + 'plain_greeting_p50_us')}), greeting to result "
+                 f"{f(b + 'recv_result_p50_us')} ({f(b + 'plain_result_p50_us')}); the plug-in's")
+        t.append(f"     sender to a plain server {f(b + 'send_to_plain_p50_us')} "
+                 f"({f(b + 'plain_total_p50_us')}); the plug-in pair in the same loop "
+                 f"{f(b + 'plugin_total_p50_us')}; the start of a thread alone "
+                 f"{f(b + 'thread_start_p50_us')}")
 
     t += ["", "3. Concurrent 1 KiB memos"]
     line = "   %-8s %12s %12s %14s"

@@ -1,24 +1,28 @@
-// socket_events_posix.cc: the Linux notification source, one poll thread with Winsock's posting
-// rules.
+// socket_events_posix.cc: the Linux notification source: Winsock's posting rules evaluated by the
+// threads that wait on the sockets' events, and one poll thread for sockets nobody waits on.
 //
-// Winsock posts a notification once and then holds that event back until the owner's
-// "re-enabling" call: FD_READ until the next receive, FD_ACCEPT until the next accept, FD_WRITE
-// until a send would block; FD_CONNECT and FD_CLOSE come once. Re-arming (WSAAsyncSelect)
-// re-enables every event, so a condition that holds at that moment is posted again. The poll
-// thread keeps that state per slot and polls a socket only for the events that may be posted
-// now, so a socket that stays readable is not polled again until its owner receives.
+// A thread that waits on an armed socket's event polls the socket itself, in the same poll as
+// the event (a wait source bound to the event), and applies the posting rules to what it saw
+// under the table lock, as the poll thread would: its own wait then ends without a round trip
+// through another thread. The poll thread watches only the slots whose event has no waiter at
+// the moment, and slots changed by another thread while their waiter was already polling.
+// Whoever applies a poll result first posts; a result applied after any change of the slot is
+// dropped (see ApplyLocked), so nothing is posted twice.
+//
+// The owner of a socket changes its slot many times per exchange (arming, receiving) and
+// usually waits on it right after, which makes it the slot's poller. So a change of a slot the
+// poll thread does not hold in its poll is handed over late: the poll thread looks again after
+// kHandOverMs, by which time the owner usually waits. A change of a slot the poll thread holds
+// wakes it at once, so that it never keeps polling a closed socket (a poll keeps the file, and
+// with it the connection, open) nor misses the change for long.
 #include <errno.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdint>
 #include <new>
 #include <system_error>
@@ -26,53 +30,25 @@
 
 #include "net/socket.h"
 #include "net/socket_events_backend.h"
+#include "net/socket_events_rules_posix.h"
+#include "platform/wait_source_posix.h"
 
 namespace pb::socket_events {
 namespace {
 
-enum class Phase : uint8_t {
-  kUnknown,     // to be read from the socket before the next poll
-  kIdle,        // a stream socket neither connected, connecting nor listening: nothing to post
-  kConnecting,  // a connection attempt whose FD_CONNECT is still to come
-  kConnected,   // a connected stream socket, or any datagram socket
-  kListening,
-  kEnded,  // the connection attempt failed: nothing more to post
-};
-
-// The posting state of one slot, beside the shared table and guarded by its lock.
-struct PollSlot {
-  uint32_t generation = 0;  // changes whenever the state changes outside the poll thread
-  Phase phase = Phase::kUnknown;
-  bool datagram = false;
-  // Kept across re-arming: FD_CONNECT comes once per attempt, and a stream socket makes one
-  // attempt. The poll thread may see the attempt (SYN_SENT) and even report it before the
-  // wrapper's connect returns and says it started; connect_done keeps that late word from
-  // asking for a second FD_CONNECT.
-  bool connect_pending = false;
-  bool connect_done = false;
-  bool connect_failed = false;  // the attempt ended without a connection
-  bool read_enabled = true;
-  bool write_enabled = true;
-  bool accept_enabled = true;
-  bool close_enabled = true;
-  bool peer_closed = false;  // end of stream seen with nothing left to read
-  bool closed = false;       // the owner closed the socket
-  // The last poll result for this socket changed nothing (an error or hang-up that no armed
-  // event reports): it is left out until its owner or a re-arming changes something.
-  bool suspended = false;
-};
+// How long after a change of a slot nobody polls the poll thread looks at it.
+constexpr long kHandOverMs = 2;
 
 struct Runner {
   std::thread thread;
   int wake_fd = -1;
-  bool stop = false;  // guarded by the table lock
+  int timer_fd = -1;         // expires kHandOverMs after a hand-over was asked for
+  bool stop = false;         // guarded by the table lock
+  bool timer_armed = false;  // guarded by the table lock
 };
 
-PollSlot g_poll[kSocketEventSlotCount];
-
-int AsFd(SocketHandle socket) {
-  return socket > static_cast<SocketHandle>(INT_MAX) ? -1 : static_cast<int>(socket);
-}
+// The slots in the poll thread's current poll (guarded by the table lock).
+bool g_in_poll_thread[kSocketEventSlotCount];
 
 void WakeLocked(void* target) {
   auto* runner = static_cast<Runner*>(target);
@@ -82,215 +58,61 @@ void WakeLocked(void* target) {
   [[maybe_unused]] const ssize_t n = write(runner->wake_fd, &one, sizeof one);
 }
 
-void ResetSlot(PollSlot* p) {
-  const uint32_t generation = p->generation + 1;
-  *p = PollSlot{};
-  p->generation = generation;
+// True when the poll thread watches slot i: nobody waits on its event, or the slot changed
+// while its waiters were polling with what they had prepared before.
+bool PollThreadWatchesLocked(uint32_t i) {
+  return PollSlots()[i].poll_thread_too || !platform::EventHasWaiter(Table().slots[i].event);
 }
 
-// For a stream socket in the closed state: true when it had a connection that ended (a reset
-// shuts both directions, which poll reports as a read hang-up), false when it never had one.
-bool StreamWasReset(int fd) {
-  pollfd probe{fd, POLLRDHUP, 0};
-  return poll(&probe, 1, 0) == 1 && (probe.revents & POLLRDHUP) != 0;
-}
-
-// Reads what kind of socket the slot holds and where its connection stands; mask is what its
-// owner armed.
-void Classify(int fd, uint32_t mask, PollSlot* p) {
-  int type = 0;
-  socklen_t len = sizeof type;
-  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
-    p->closed = true;
-    return;
-  }
-  if (type != SOCK_STREAM) {
-    p->datagram = true;
-    p->phase = Phase::kConnected;
-    return;
-  }
-  p->datagram = false;
-  tcp_info info{};
-  len = sizeof info;
-  if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) {
-    p->phase = Phase::kIdle;
-    return;
-  }
-  switch (info.tcpi_state) {
-    case TCP_LISTEN:
-      p->phase = Phase::kListening;
-      break;
-    case TCP_SYN_SENT:
-      p->connect_pending = true;
-      p->phase = Phase::kConnecting;
-      break;
-    case TCP_CLOSE:
-      // A failed attempt still owes its FD_CONNECT. A connection that was reset before this
-      // arming still owes its FD_CLOSE: the connected phase finds the end of its stream. A
-      // socket armed for FD_CONNECT whose attempt has not been seen yet is left alone: its
-      // attempt may already have been refused, which is told by FD_CONNECT alone.
-      if (p->connect_pending) {
-        p->phase = Phase::kConnecting;
-      } else if (p->connect_failed) {
-        p->phase = Phase::kEnded;
-      } else if (!p->connect_done && (mask & kFdConnect) != 0) {
-        p->phase = Phase::kIdle;
-      } else {
-        p->phase = StreamWasReset(fd) ? Phase::kConnected : Phase::kIdle;
-      }
-      break;
-    default:
-      p->phase = p->connect_pending ? Phase::kConnecting : Phase::kConnected;
-      break;
+// Lets the poll thread look at the table again after kHandOverMs, unless it is due to already.
+void HandOverLocked(void* target) {
+  auto* runner = static_cast<Runner*>(target);
+  if (runner == nullptr || runner->timer_armed) return;
+  const itimerspec due{{0, 0}, {0, kHandOverMs * 1000000L}};
+  if (timerfd_settime(runner->timer_fd, 0, &due, nullptr) == 0) {
+    runner->timer_armed = true;
+  } else {
+    WakeLocked(runner);
   }
 }
 
-// The poll events that may lead to a notification now; 0 leaves the socket out of the poll.
-short WantedEvents(const SocketEventSlot& s, const PollSlot& p) {
-  if (p.closed || p.suspended) return 0;
-  const uint32_t mask = s.mask;
-  short events = 0;
-  switch (p.phase) {
-    case Phase::kListening:
-      if ((mask & kFdAccept) != 0 && p.accept_enabled) events = POLLIN;
-      break;
-    case Phase::kConnecting:
-      // Watched whatever the mask: completion moves the socket on to kConnected.
-      events = POLLOUT;
-      break;
-    case Phase::kConnected:
-      if (p.datagram) {
-        if ((mask & kFdRead) != 0 && p.read_enabled) events |= POLLIN;
-      } else if (!p.peer_closed) {
-        if ((mask & kFdRead) != 0 && p.read_enabled) events |= POLLIN;
-        // With FD_READ armed, FD_CLOSE waits until the reader has taken the queued data;
-        // its next receive re-enables the watch.
-        const bool close_watch =
-            (mask & kFdClose) != 0 && p.close_enabled && ((mask & kFdRead) == 0 || p.read_enabled);
-        if (close_watch) events |= POLLRDHUP;
-      }
-      if ((mask & kFdWrite) != 0 && p.write_enabled) events |= POLLOUT;
-      break;
-    default:
-      break;
+// After slot i changed outside a poll result (or was freed). Waiters that already prepared their
+// poll do not know of the change, so the poll thread takes the slot on, at once, until they are
+// gone.
+void ChangedLocked(uint32_t i) {
+  if (platform::EventHasWaiter(Table().slots[i].event)) {
+    PollSlots()[i].poll_thread_too = true;
+    WakeLocked(TargetLocked());
+  } else if (g_in_poll_thread[i]) {
+    WakeLocked(TargetLocked());
+  } else if (Table().slots[i].socket != kInvalidSocket) {
+    HandOverLocked(TargetLocked());
   }
-  return events;
-}
-
-int32_t PendingSocketError(int fd) {
-  int error = 0;
-  socklen_t len = sizeof error;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error == 0) return 0;
-  return WinsockErrorFromErrno(error, false);
-}
-
-bool StreamIsConnected(int fd) {
-  tcp_info info{};
-  socklen_t len = sizeof info;
-  if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return false;
-  return info.tcpi_state != TCP_CLOSE && info.tcpi_state != TCP_SYN_SENT &&
-         info.tcpi_state != TCP_LISTEN;
-}
-
-// Turns one poll result into notifications. True when anything changed.
-bool ProcessLocked(int fd, short wanted, short revents, const SocketEventSlot& s, PollSlot* p) {
-  if ((revents & POLLNVAL) != 0) {
-    p->closed = true;
-    return true;
-  }
-  const uint32_t mask = s.mask;
-  const SocketHandle socket = s.socket;
-  bool changed = false;
-  switch (p->phase) {
-    case Phase::kListening:
-      if ((revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-        p->accept_enabled = false;
-        DeliverLocked(socket, kFdAccept, 0);
-        changed = true;
-      }
-      break;
-    case Phase::kConnecting: {
-      int32_t error = PendingSocketError(fd);
-      if (error == 0 && !StreamIsConnected(fd)) error = kWsaENotConn;
-      p->connect_pending = false;
-      p->connect_done = true;
-      p->connect_failed = error != 0;
-      p->phase = error == 0 ? Phase::kConnected : Phase::kEnded;
-      if ((mask & kFdConnect) != 0) DeliverLocked(socket, kFdConnect, error);
-      changed = true;
-      break;
-    }
-    case Phase::kConnected: {
-      // Events that fall due together are posted in Winsock's order, FD_READ, FD_WRITE, then
-      // FD_CLOSE: the slot keeps only the latest code, and the close must not be hidden.
-      bool read_due = false;
-      bool close_due = false;
-      int32_t close_error = 0;
-      if (p->datagram) {
-        read_due = (revents & POLLIN) != 0 && (wanted & POLLIN) != 0;
-      } else if ((wanted & (POLLIN | POLLRDHUP)) != 0 &&
-                 (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0) {
-        int queued = 0;
-        if (ioctl(fd, FIONREAD, &queued) != 0) queued = 0;
-        const bool hung_up = (revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-        if (queued > 0 && (wanted & POLLIN) != 0) {
-          read_due = true;
-        } else if (queued == 0 || ((mask & kFdRead) == 0 && hung_up)) {
-          // End of stream (or, with nobody to read, a close behind unread data).
-          p->peer_closed = true;
-          changed = true;
-          if ((mask & kFdClose) != 0 && p->close_enabled) {
-            p->close_enabled = false;
-            close_due = true;
-            close_error = (revents & POLLERR) != 0 ? PendingSocketError(fd) : 0;
-          }
-        }
-      }
-      if (read_due) {
-        p->read_enabled = false;
-        DeliverLocked(socket, kFdRead, 0);
-        changed = true;
-      }
-      if ((revents & POLLOUT) != 0 && (wanted & POLLOUT) != 0) {
-        p->write_enabled = false;
-        DeliverLocked(socket, kFdWrite, 0);
-        changed = true;
-      }
-      if (close_due) DeliverLocked(socket, kFdClose, close_error);
-      break;
-    }
-    default:
-      break;
-  }
-  return changed;
 }
 
 void PollLoop(Runner* runner) {
   pthread_setname_np(pthread_self(), "pb-sockpoll");
-  pollfd fds[kSocketEventSlotCount + 1];
+  pollfd fds[kSocketEventSlotCount + 2];
   uint32_t slot_of[kSocketEventSlotCount];
-  uint32_t generation_of[kSocketEventSlotCount];
+  PollWatch watch_of[kSocketEventSlotCount];
   for (;;) {
     nfds_t count = 0;
     {
       std::lock_guard<std::mutex> lock(TableMutex());
       if (runner->stop) return;
-      SocketEventTable& table = Table();
       for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
-        const SocketEventSlot& s = table.slots[i];
-        PollSlot& p = g_poll[i];
-        if (s.socket == kInvalidSocket || s.mask == 0 || p.closed) continue;
-        if (p.phase == Phase::kUnknown) Classify(AsFd(s.socket), s.mask, &p);
-        const short events = WantedEvents(s, p);
-        if (events == 0) continue;
-        fds[count] = pollfd{AsFd(s.socket), events, 0};
+        g_in_poll_thread[i] = false;
+        if (Table().slots[i].socket == kInvalidSocket || !PollThreadWatchesLocked(i)) continue;
+        if (!WatchLocked(i, &watch_of[count])) continue;
+        fds[count] = pollfd{watch_of[count].fd, watch_of[count].events, 0};
         slot_of[count] = i;
-        generation_of[count] = p.generation;
+        g_in_poll_thread[i] = true;
         ++count;
       }
     }
     fds[count] = pollfd{runner->wake_fd, POLLIN, 0};
-    const int ready = poll(fds, count + 1, -1);
+    fds[count + 1] = pollfd{runner->timer_fd, POLLIN, 0};
+    const int ready = poll(fds, count + 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       // Cannot happen with valid arguments; pausing keeps a broken poll from spinning.
@@ -303,25 +125,74 @@ void PollLoop(Runner* runner) {
     }
     std::lock_guard<std::mutex> lock(TableMutex());
     if (runner->stop) return;
-    SocketEventTable& table = Table();
-    for (nfds_t k = 0; k < count; ++k) {
-      if (fds[k].revents == 0) continue;
-      const uint32_t i = slot_of[k];
-      PollSlot& p = g_poll[i];
-      // Anything that changed since the snapshot (a receive, a re-arming, another socket in
-      // the slot) makes this result stale; the next round polls afresh.
-      if (p.generation != generation_of[k] ||
-          table.slots[i].socket != static_cast<SocketHandle>(fds[k].fd)) {
-        continue;
-      }
-      if (!ProcessLocked(fds[k].fd, fds[k].events, fds[k].revents, table.slots[i], &p)) {
-        p.suspended = true;
-      }
+    if ((fds[count + 1].revents & POLLIN) != 0) {
+      uint64_t expirations = 0;
+      [[maybe_unused]] const ssize_t n = read(runner->timer_fd, &expirations, sizeof expirations);
+      runner->timer_armed = false;
     }
+    for (nfds_t k = 0; k < count; ++k) ApplyLocked(slot_of[k], watch_of[k], fds[k].revents);
   }
 }
 
-// Applies change to the slot of socket, if it has one, and lets the poll thread look again.
+// The wait source bound to every armed socket's event: a waiter polls the sockets armed with
+// that event and applies the posting rules itself. Nothing is watched or posted while the
+// dispatcher is closed.
+class SocketWaitSource final : public platform::WaitSource {
+ public:
+  uint32_t Prepare(platform::Handle event, pollfd* fds, uint64_t* tags, uint32_t room) override {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    if (TargetLocked() == nullptr) return 0;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < kSocketEventSlotCount && count < room; ++i) {
+      if (Table().slots[i].event != event || Table().slots[i].socket == kInvalidSocket) continue;
+      PollWatch watch;
+      if (!WatchLocked(i, &watch)) continue;
+      fds[count] = pollfd{watch.fd, watch.events, 0};
+      tags[count] = Tag(i, watch);
+      ++count;
+    }
+    return count;
+  }
+
+  void Collect(platform::Handle /*event*/, const pollfd* fds, const uint64_t* tags,
+               uint32_t count) override {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    if (TargetLocked() == nullptr) return;
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint32_t i = static_cast<uint32_t>(tags[k] & 0xFFu);
+      if (fds[k].revents == 0 || i >= kSocketEventSlotCount) continue;
+      const PollWatch watch{fds[k].fd, static_cast<short>((tags[k] >> 8) & 0xFFFFu),
+                            static_cast<uint32_t>(tags[k] >> 32)};
+      ApplyLocked(i, watch, fds[k].revents);
+    }
+  }
+
+  // The last waiter has gone: the poll thread takes its slots back when anything may be due.
+  // The owner usually waits again soon, so they are handed over late.
+  void Released(platform::Handle event) override {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    if (TargetLocked() == nullptr) return;
+    bool wake = false;
+    for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
+      if (Table().slots[i].event != event || Table().slots[i].socket == kInvalidSocket) continue;
+      PollSlots()[i].poll_thread_too = false;
+      PollWatch watch;
+      wake = wake || WatchLocked(i, &watch);
+    }
+    if (wake) HandOverLocked(TargetLocked());
+  }
+
+ private:
+  // Slot index, poll events and generation in one word.
+  static uint64_t Tag(uint32_t i, const PollWatch& watch) {
+    return (static_cast<uint64_t>(watch.generation) << 32) |
+           (static_cast<uint64_t>(static_cast<uint16_t>(watch.events)) << 8) | i;
+  }
+};
+
+SocketWaitSource g_wait_source;
+
+// Applies change to the slot of socket, if it has one, and lets the pollers look again.
 template <typename Change>
 void TouchSlot(SocketHandle socket, Change change) {
   if (socket == kInvalidSocket) return;
@@ -330,11 +201,11 @@ void TouchSlot(SocketHandle socket, Change change) {
   SocketEventTable& table = Table();
   for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
     if (table.slots[i].socket != socket) continue;
-    PollSlot& p = g_poll[i];
+    PollSlot& p = PollSlots()[i];
     change(&p);
     p.suspended = false;
     ++p.generation;
-    WakeLocked(TargetLocked());
+    ChangedLocked(i);
     return;
   }
 }
@@ -345,18 +216,18 @@ void* BackendOpen(void* /*window*/) {
   auto* runner = new (std::nothrow) Runner;
   if (runner == nullptr) return nullptr;
   runner->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (runner->wake_fd < 0) {
-    delete runner;
-    return nullptr;
+  runner->timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (runner->wake_fd >= 0 && runner->timer_fd >= 0) {
+    try {
+      runner->thread = std::thread(PollLoop, runner);
+      return runner;
+    } catch (const std::system_error&) {
+    }
   }
-  try {
-    runner->thread = std::thread(PollLoop, runner);
-  } catch (const std::system_error&) {
-    close(runner->wake_fd);
-    delete runner;
-    return nullptr;
-  }
-  return runner;
+  if (runner->wake_fd >= 0) close(runner->wake_fd);
+  if (runner->timer_fd >= 0) close(runner->timer_fd);
+  delete runner;
+  return nullptr;
 }
 
 void BackendClose(void* target) {
@@ -368,16 +239,20 @@ void BackendClose(void* target) {
   }
   runner->thread.join();
   close(runner->wake_fd);
+  close(runner->timer_fd);
   delete runner;
 }
 
 void BackendResetLocked() {
-  for (PollSlot& p : g_poll) ResetSlot(&p);
+  for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
+    ResetSlot(&PollSlots()[i]);
+    g_in_poll_thread[i] = false;
+  }
 }
 
 void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint32_t mask,
                          bool new_slot) {
-  PollSlot& p = g_poll[slot];
+  PollSlot& p = PollSlots()[slot];
   if (mask == 0 || new_slot) {
     ResetSlot(&p);
   } else {
@@ -394,8 +269,9 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
     const int fd = AsFd(socket);
     const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    platform::BindWaitSource(Table().slots[slot].event, &g_wait_source);
   }
-  WakeLocked(target);
+  if (target != nullptr) ChangedLocked(slot);
 }
 
 void ReenableNotifications(SocketHandle socket, uint32_t events) {

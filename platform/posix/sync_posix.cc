@@ -6,9 +6,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/wait_source_posix.h"
 
 namespace pb::platform {
 namespace {
@@ -20,6 +22,8 @@ struct Waitable {
   int fd = -1;
   bool consume_on_wake = false;
   bool owns_fd = true;
+  std::atomic<WaitSource*> source{nullptr};
+  std::atomic<uint32_t> waiters{0};  // waits in progress that consult source
 };
 
 Waitable* AsWaitable(Handle h) { return static_cast<Waitable*>(h); }
@@ -78,14 +82,33 @@ Handle WrapHostHandle(void* host_value) {
 
 void ReleaseHostHandle(Handle wrapped) { CloseHandleObject(wrapped); }
 
-uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_ms) {
-  if (count == 0 || count > kMaxWaitObjects || handles == nullptr) return kWaitFailed;
-  pollfd fds[kMaxWaitObjects];
-  for (uint32_t i = 0; i < count; ++i) {
-    const Waitable* w = AsWaitable(handles[i]);
-    if (w == nullptr || w->fd < 0) return kWaitFailed;
-    fds[i] = pollfd{w->fd, POLLIN, 0};
-  }
+void BindWaitSource(Handle event, WaitSource* source) {
+  if (event != nullptr) AsWaitable(event)->source.store(source, std::memory_order_release);
+}
+
+bool EventHasWaiter(Handle event) {
+  return event != nullptr && AsWaitable(event)->waiters.load(std::memory_order_acquire) != 0;
+}
+
+namespace {
+
+// Descriptors the wait sources of one wait may add to its poll, over all its handles.
+constexpr uint32_t kMaxSourceFds = 64;
+
+// The descriptors that a handle's source added to one poll.
+struct SourceRange {
+  uint32_t handle;
+  uint32_t first;  // index into the poll array
+  uint32_t count;
+};
+
+// The wait proper; sources[i] is the source consulted for handles[i] (null: none).
+uint32_t WaitPolling(uint32_t count, const Handle* handles, WaitSource* const* sources,
+                     bool any_source, uint32_t timeout_ms) {
+  pollfd fds[kMaxWaitObjects + kMaxSourceFds];
+  uint64_t tags[kMaxSourceFds];
+  SourceRange ranges[kMaxWaitObjects];
+  for (uint32_t i = 0; i < count; ++i) fds[i] = pollfd{AsWaitable(handles[i])->fd, POLLIN, 0};
   const uint64_t start = MonotonicMs();
   for (;;) {
     int wait_ms = -1;
@@ -93,7 +116,20 @@ uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_
       const uint64_t elapsed = MonotonicMs() - start;
       wait_ms = elapsed >= timeout_ms ? 0 : static_cast<int>(timeout_ms - elapsed);
     }
-    const int n = poll(fds, count, wait_ms);
+    uint32_t total = count;
+    uint32_t range_count = 0;
+    if (any_source) {
+      for (uint32_t i = 0; i < count; ++i) {
+        if (sources[i] == nullptr || total - count >= kMaxSourceFds) continue;
+        const uint32_t added = sources[i]->Prepare(handles[i], fds + total, tags + (total - count),
+                                                   kMaxSourceFds - (total - count));
+        if (added == 0) continue;
+        ranges[range_count++] = SourceRange{i, total, added};
+        total += added;
+      }
+    }
+    for (uint32_t i = 0; i < count; ++i) fds[i].revents = 0;
+    const int n = poll(fds, total, wait_ms);
     if (n < 0) {
       if (errno == EINTR) continue;
       return kWaitFailed;
@@ -106,9 +142,50 @@ uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_
       // does not end this wait.
       if (!w->consume_on_wake || TryConsume(w->fd)) return i;
     }
+    // What the sources' descriptors reported may set the events waited on: let the sources
+    // evaluate it, then look at the events again, even when the time is up.
+    bool collected = false;
+    for (uint32_t r = 0; r < range_count; ++r) {
+      const SourceRange& range = ranges[r];
+      bool reported = false;
+      for (uint32_t k = 0; k < range.count && !reported; ++k) {
+        reported = fds[range.first + k].revents != 0;
+      }
+      if (!reported) continue;
+      sources[range.handle]->Collect(handles[range.handle], fds + range.first,
+                                     tags + (range.first - count), range.count);
+      collected = true;
+    }
+    if (collected) continue;
     if (n == 0 && wait_ms == 0) return kWaitTimeout;
     if (timeout_ms != kInfinite && MonotonicMs() - start >= timeout_ms) return kWaitTimeout;
   }
+}
+
+}  // namespace
+
+uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_ms) {
+  if (count == 0 || count > kMaxWaitObjects || handles == nullptr) return kWaitFailed;
+  WaitSource* sources[kMaxWaitObjects];
+  bool any_source = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    Waitable* w = AsWaitable(handles[i]);
+    if (w == nullptr || w->fd < 0) return kWaitFailed;
+    sources[i] = w->source.load(std::memory_order_acquire);
+    any_source = any_source || sources[i] != nullptr;
+  }
+  // Counted as a waiter before the first Prepare, so that a source that leaves events with a
+  // waiter to that waiter never leaves one to nobody.
+  for (uint32_t i = 0; i < count; ++i) {
+    if (sources[i] != nullptr) AsWaitable(handles[i])->waiters.fetch_add(1);
+  }
+  const uint32_t result = WaitPolling(count, handles, sources, any_source, timeout_ms);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (sources[i] != nullptr && AsWaitable(handles[i])->waiters.fetch_sub(1) == 1) {
+      sources[i]->Released(handles[i]);
+    }
+  }
+  return result;
 }
 
 namespace {
