@@ -313,7 +313,7 @@ for driver in memo_bench presence_bench host_read_bench instance_bench entry_lis
   [ -n "$found" ] || { echo "run.sh: $driver is not built in $build" >&2; exit 2; }
   cp "$found" "$bin/"
 done
-win_driver=$(find "$build-win" -name host_read_bench.exe -type f 2>/dev/null | head -n 1)
+win_driver=$(find "$build-win" -name host_read_bench.exe -type f 2>/dev/null | head -n 1 || true)
 if [ -n "$win_driver" ]; then
   cp "$win_driver" "$bin/"
   export PB_WINE
