@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "host/line_editor.h"
+#include "tests/pty_output_posix.h"
 #include "tests/wait_until.h"
 
 namespace pbhost {
@@ -56,26 +57,9 @@ class LineEditorTest : public testing::Test {
   }
   // Reads the terminal until `text` has appeared behind what earlier calls consumed.
   bool Expect(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(pb::test_support::ScaledMs(5000));
-    for (;;) {
-      const size_t at = seen_.find(text);
-      if (at != std::string::npos) {
-        seen_.erase(0, at + text.size());
-        return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        ADD_FAILURE() << "no \"" << text << "\" in:\n" << seen_;
-        return false;
-      }
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[512];
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n > 0) seen_.append(buffer, static_cast<size_t>(n));
-    }
+    if (pb::test_support::ReadPtyUntil(master_, text, &seen_)) return true;
+    ADD_FAILURE() << "no \"" << text << "\" in:\n" << seen_;
+    return false;
   }
   // Waits until the editor has put the terminal in its editing mode, that is, until it takes
   // keys (the prompt text alone may still be on the screen from an earlier line).

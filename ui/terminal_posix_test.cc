@@ -19,6 +19,7 @@
 
 #include "peerbeacon.h"
 #include "platform/platform.h"
+#include "tests/pty_output_posix.h"
 #include "tests/wait_until.h"
 #include "ui/message_texts.h"
 #include "ui/resource_ids.h"
@@ -55,28 +56,11 @@ class PseudoTerminal {
   // Reads until text has appeared behind what earlier calls consumed; false when it does not
   // within the budget.
   bool Expect(const std::string& text) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(test_support::ScaledMs(5000));
-    for (;;) {
-      const size_t at = seen_.find(text);
-      if (at != std::string::npos) {
-        seen_.erase(0, at + text.size());
-        return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        ADD_FAILURE() << "no \"" << text << "\" in:\n" << seen_;
-        // End the form's input so that the export returns and the test can finish.
-        for (int i = 0; i < 8; ++i) (void)!write(master_, "\x04", 1);
-        return false;
-      }
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[512];
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n > 0) seen_.append(buffer, static_cast<size_t>(n));
-    }
+    if (test_support::ReadPtyUntil(master_, text, &seen_)) return true;
+    ADD_FAILURE() << "no \"" << text << "\" in:\n" << seen_;
+    // End the form's input so that the export returns and the test can finish.
+    for (int i = 0; i < 8; ++i) (void)!write(master_, "\x04", 1);
+    return false;
   }
   void Send(const std::string& line) {
     const std::string all = line + "\n";
