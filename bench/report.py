@@ -263,7 +263,9 @@ def table(figures, goals, failures, mode, counts, out, seconds, host):
 
     t += ["", "6. Discovery convergence (last start -> every instance lists every other)"]
     t.append("   %-10s %12s" % ("instances", "ms"))
-    t += ["   %-10s %12s" % (n, f(f"discovery.{n}.converge_ms", 1)) for n in counts]
+    t += ["   %-10s %12s   (runs not converged: %s)"
+          % (n, f(f"discovery.{n}.converge_ms", 1), f(f"discovery.{n}.runs_not_converged", 0))
+          for n in counts]
     t.append(f"   growth 16 vs 4: {f('discovery.growth_16_vs_4', 2)}; "
              f"64 vs 16: {f('discovery.growth_64_vs_16', 2)}")
 
