@@ -22,7 +22,6 @@ namespace {
 constexpr char kReporter[] = "EntryControlThread";
 constexpr int kDiscoveryTries = 5;
 constexpr uint32_t kPresenceMask = kFdRead | kFdClose;
-constexpr int kDrainBatch = 32;
 
 bool StopRequested(void* stop_event) {
   platform::Handle stop = stop_event;
@@ -49,29 +48,16 @@ bool CanBindLocally(uint32_t address) {
   return test && test.Bind(SocketAddress::FromNetwork(address, 0));
 }
 
-// What one receive found.
-enum class Received { kDatagram, kNothing, kStopped };
-
-// A receive buffer kept across datagrams, grown to the largest one queued so far.
-struct ReceiveBuffer {
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t capacity = 0;
-};
-
 // Receives one datagram and hands it on. A datagram that cannot be given a buffer is still
 // taken off the socket, so that the next one is announced.
-Received ReceiveOne(Instance& instance, Socket& socket, uint16_t port, ReceiveBuffer* buffer) {
+bool ReceiveOne(Instance& instance, Socket& socket, uint16_t port) {
   uint32_t queued = 0;
   socket.BytesAvailable(&queued);
-  const size_t needed = static_cast<size_t>(queued) + 10;
-  if (needed > buffer->capacity) {
-    buffer->bytes.reset(new (std::nothrow) uint8_t[needed]);
-    buffer->capacity = buffer->bytes ? needed : 0;
-  }
+  const size_t capacity = static_cast<size_t>(queued) + 10;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
   uint8_t discard[16];
-  const bool fits = buffer->capacity >= needed;
-  uint8_t* target = fits ? buffer->bytes.get() : discard;
-  const int32_t target_size = fits ? static_cast<int32_t>(needed) : sizeof discard;
+  uint8_t* target = buffer ? buffer.get() : discard;
+  const int32_t target_size = buffer ? static_cast<int32_t>(capacity) : sizeof discard;
   SocketAddress source;
   const int32_t received = socket.ReceiveFrom(target, target_size, &source);
   if (received < 0) {
@@ -80,13 +66,11 @@ Received ReceiveOne(Instance& instance, Socket& socket, uint16_t port, ReceiveBu
     if (error != kWsaEWouldBlock) {
       WriteErrorLogCode("Err[sMulticast:recvfrom]:%d", error, kReporter);
     }
-    return Received::kNothing;
+    return true;
   }
-  if (!fits) return Received::kDatagram;
+  if (!buffer) return true;
   source.port = port;
-  return HandleEntryDatagram(instance, target, static_cast<size_t>(received), source)
-             ? Received::kDatagram
-             : Received::kStopped;
+  return HandleEntryDatagram(instance, buffer.get(), static_cast<size_t>(received), source);
 }
 
 // Called with the entry-list lock held, which also guards the peer-group table.
@@ -198,16 +182,7 @@ void RunReceiver(const WorkerStartup& startup) {
   }
   if (event) {
     startup.SignalStarted();
-    ReceiveBuffer buffer;
-    Received last = Received::kNothing;
-    while (last != Received::kStopped && WaitForSocketNews(stop, event.get())) {
-      // One notification may stand for several queued datagrams. They are taken in a row, up
-      // to a batch so that a stop is seen soon, sparing a wait for each; a notification posted
-      // meanwhile then finds the queue empty, which is no error.
-      int taken = 0;
-      do {
-        last = ReceiveOne(instance, socket, port, &buffer);
-      } while (last == Received::kDatagram && ++taken < kDrainBatch);
+    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(instance, socket, port)) {
     }
     SelectSocketEvent(socket.get(), event.get(), 0);
   }
