@@ -10,9 +10,6 @@
 namespace pbhost {
 namespace {
 
-// First bytes of CP932's double-byte characters.
-bool IsLeadByte(unsigned char c) { return pb::platform::IsCp932LeadByte(c); }
-
 unsigned char FoldAscii(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
@@ -25,7 +22,7 @@ size_t PrefixLength(std::string_view name, std::string_view typed) {
     if (i >= name.size()) return std::string_view::npos;
     const auto t = static_cast<unsigned char>(typed[i]);
     const auto n = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(t) || IsLeadByte(n)) {
+    if (pb::platform::IsCp932LeadByte(t) || pb::platform::IsCp932LeadByte(n)) {
       if (t != n || i + 1 >= typed.size() || i + 1 >= name.size() || typed[i + 1] != name[i + 1]) {
         return std::string_view::npos;
       }

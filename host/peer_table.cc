@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -13,19 +14,14 @@ constexpr size_t kGap = 2;
 constexpr size_t kMinName = 12;
 constexpr size_t kMinGroups = 10;
 
-bool IsLeadByte(unsigned char c) { return pb::platform::IsCp932LeadByte(c); }
-
 // The longest start of text[from..] that fits `width` without splitting a double-byte
 // character (at least one character, so that a too narrow column still makes progress).
 size_t FitCharacters(const std::string& text, size_t from, size_t width) {
-  size_t i = from;
-  while (i < text.size()) {
-    const size_t step =
-        IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-    if (i + step - from > width && i > from) break;
-    i += step;
-  }
-  return i - from;
+  const std::string_view rest = std::string_view(text).substr(from);
+  const size_t fits = pb::platform::Cp932FittingLength(rest, width);
+  if (fits > 0 || rest.empty()) return fits;
+  return pb::platform::IsCp932LeadByte(static_cast<unsigned char>(rest[0])) && rest.size() > 1 ? 2
+                                                                                               : 1;
 }
 
 std::string Pad(std::string text, size_t width) {
