@@ -139,18 +139,21 @@ CommandResult Send(Session& session, const CommandArgs& args, bool wait_without_
              : Failed("memo not delivered, result " + std::to_string(result));
 }
 
+// Sends the typed memo text (args[1]) as code page 932; nothing is sent when it cannot be.
+CommandResult SendTyped(Session& session, const CommandArgs& args, bool wait_without_limit) {
+  std::string memo, why;
+  if (!TypedToCp932(args[1], &memo, &why)) return Failed(why);
+  return Send(session, args, wait_without_limit, memo);
+}
+
 }  // namespace
 
 CommandResult RunSend(Session& session, const CommandArgs& args) {
-  std::string memo, why;
-  if (!TypedToCp932(args[1], &memo, &why)) return Failed(why);
-  return Send(session, args, false, memo);
+  return SendTyped(session, args, false);
 }
 
 CommandResult RunSendWait(Session& session, const CommandArgs& args) {
-  std::string memo, why;
-  if (!TypedToCp932(args[1], &memo, &why)) return Failed(why);
-  return Send(session, args, true, memo);
+  return SendTyped(session, args, true);
 }
 
 CommandResult RunSendBytes(Session& session, const CommandArgs& args) {

@@ -51,6 +51,12 @@ class Converter {
   iconv_t cd_;
 };
 
+void AppendHex(unsigned char byte, std::string* out) {
+  char hex[5];
+  std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+  *out += hex;
+}
+
 bool IsCp932TrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
 
 // The length of a UTF-8 character as its first byte announces it; 1 for a byte that starts
@@ -108,11 +114,7 @@ std::string Cp932ToTerminal(std::string_view text, const std::string& encoding) 
         IsCp932TrailByte(static_cast<unsigned char>(in[1]))) {
       bad = 2;
     }
-    for (size_t i = 0; i < bad; ++i) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(in[i]));
-      out += hex;
-    }
+    for (size_t i = 0; i < bad; ++i) AppendHex(static_cast<unsigned char>(in[i]), &out);
     in += bad;
     left -= bad;
   }
@@ -120,9 +122,11 @@ std::string Cp932ToTerminal(std::string_view text, const std::string& encoding) 
   if (!converter.ok()) {
     for (; in < end; ++in) {
       const auto byte = static_cast<unsigned char>(*in);
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += byte < 0x80 ? std::string(1, *in) : std::string(hex);
+      if (byte < 0x80) {
+        out += *in;
+      } else {
+        AppendHex(byte, &out);
+      }
     }
   }
   return out;
