@@ -141,14 +141,20 @@ inline bool GroupJoined(const std::string& group) {
   return false;
 }
 
-// Waits until GroupJoined(group), at most timeout_ms; false on time-out.
-inline bool WaitForGroup(const std::string& group, int64_t timeout_ms) {
+// Asks done() every pause_ms until it is true, at most timeout_ms; false on time-out.
+template <typename Done>
+bool WaitFor(Done done, int64_t timeout_ms, int64_t pause_ms) {
   const int64_t deadline = NowNs() + timeout_ms * 1000000;
-  while (!GroupJoined(group)) {
+  while (!done()) {
     if (NowNs() > deadline) return false;
-    SleepMs(2);
+    SleepMs(pause_ms);
   }
   return true;
+}
+
+// Waits until GroupJoined(group), at most timeout_ms; false on time-out.
+inline bool WaitForGroup(const std::string& group, int64_t timeout_ms) {
+  return WaitFor([&] { return GroupJoined(group); }, timeout_ms, 2);
 }
 
 // Seconds of processor time this process has used, all threads.
@@ -191,12 +197,7 @@ inline bool FileExists(const std::string& path) { return std::ifstream(path).goo
 
 // Waits until path exists, at most timeout_ms; false on time-out.
 inline bool WaitForFile(const std::string& path, int64_t timeout_ms) {
-  const int64_t deadline = NowNs() + timeout_ms * 1000000;
-  while (!FileExists(path)) {
-    if (NowNs() > deadline) return false;
-    SleepMs(1);
-  }
-  return true;
+  return WaitFor([&] { return FileExists(path); }, timeout_ms, 1);
 }
 
 inline int64_t ReadInt64File(const std::string& path) {

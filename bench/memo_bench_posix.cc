@@ -153,19 +153,31 @@ void PrintTally() {
   }
 }
 
+// A listening TCP socket on address:port (network order address), or -1.
+int ListenOn(uint32_t address, uint16_t port) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  if (listener < 0) return -1;
+  const int on = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = address;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      listen(listener, 64) != 0) {
+    close(listener);
+    return -1;
+  }
+  return listener;
+}
+
 int Serve(int argc, char** argv) {
   const uint16_t plain_port =
       static_cast<uint16_t>(pbbench::IntOption(argc, argv, "--plain-port", 7130));
   const int64_t deadline =
       NowNs() + pbbench::IntOption(argc, argv, "--max-seconds", 300) * 1000000000;
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(plain_port);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 64) != 0) {
+  const int listener = ListenOn(INADDR_ANY, plain_port);
+  if (listener < 0) {
     std::fprintf(stderr, "memo_bench serve: cannot listen on port %u\n", plain_port);
     return 1;
   }
@@ -204,15 +216,8 @@ int ServePeers(int argc, char** argv) {
   }
   std::vector<int> listeners;
   for (int64_t i = 0; i < peers; ++i) {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kPluginPort);
-    address.sin_addr.s_addr = NthAddress(first, i);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 64) != 0) {
+    const int listener = ListenOn(NthAddress(first, i), kPluginPort);
+    if (listener < 0) {
       std::perror("memo_bench serve-peers: listen");
       return 1;
     }

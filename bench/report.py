@@ -126,8 +126,13 @@ def judge(figures):
     mib = sizes[-1] if sizes else None
     goals = []
     name, key, compare, threshold = HOST_READ_GOAL
+    # The Windows build's goals stand where its driver ran (run.sh leaves it out without a
+    # cross compiler or Wine, and notes a failure when it ran and broke).
+    builds = [("host_read", "Linux")]
+    if numbered(figures, r"host_read_win\.off\.(\d+)\.ns_per_entry"):
+        builds.append(("host_read_win", "Windows/Wine"))
     host_read = [(name.format(n=n, build=build), key.format(prefix=prefix, n=n), compare, threshold)
-                 for prefix, build in (("host_read", "Linux"), ("host_read_win", "Windows/Wine"))
+                 for prefix, build in builds
                  for n in numbered(figures, r"host_read\.on_off\.(\d+)")]
     for name, key, compare, threshold in GOALS + host_read:
         figure = figures.get(key.format(mib=mib))
