@@ -87,6 +87,12 @@ inline constexpr uint32_t kFailedWaitLimit = 5;  // consecutive failed waits bef
 // wait that succeeds). Pauses before it answers kRetry.
 FailedWait AfterFailedWait(platform::Handle stop, uint32_t* failures);
 
+// How many queued datagrams a reader may take after one FD_READ before it waits again. On
+// Linux the notifications are worked out when a thread waits, from what is queued then, so a
+// reader may take all it finds. Windows keeps one receive per notification: under Wine, taking
+// more lost the notification of a datagram that arrived meanwhile.
+uint32_t DatagramsPerReadNotification();
+
 // The notification handler shared by both platforms: the first slot whose socket is not free,
 // equals socket and whose mask shares a bit with event_code takes the code (low 16 bits) and
 // error, and its event is set. Notifications that match no slot are dropped.

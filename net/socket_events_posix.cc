@@ -299,3 +299,9 @@ void SocketClosing(SocketHandle socket) {
 }
 
 }  // namespace pb::socket_events
+
+namespace pb {
+
+uint32_t DatagramsPerReadNotification() { return 64; }
+
+}  // namespace pb

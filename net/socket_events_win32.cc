@@ -64,6 +64,8 @@ void BackendSelectLocked(void* target, uint32_t /*slot*/, SocketHandle socket, u
 
 }  // namespace socket_events
 
+uint32_t DatagramsPerReadNotification() { return 1; }
+
 // wparam is the socket; lparam carries the event code in its low and the error in its high
 // 16 bits.
 LRESULT CALLBACK SocketEventWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -48,29 +48,66 @@ bool CanBindLocally(uint32_t address) {
   return test && test.Bind(SocketAddress::FromNetwork(address, 0));
 }
 
-// Receives one datagram and hands it on. A datagram that cannot be given a buffer is still
-// taken off the socket, so that the next one is announced.
-bool ReceiveOne(Instance& instance, Socket& socket, uint16_t port) {
-  uint32_t queued = 0;
-  socket.BytesAvailable(&queued);
-  const size_t capacity = static_cast<size_t>(queued) + 10;
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
-  uint8_t discard[16];
-  uint8_t* target = buffer ? buffer.get() : discard;
-  const int32_t target_size = buffer ? static_cast<int32_t>(capacity) : sizeof discard;
-  SocketAddress source;
-  const int32_t received = socket.ReceiveFrom(target, target_size, &source);
-  if (received < 0) {
-    const int32_t error = LastSocketError();
-    // A notification with nothing queued behind it is not a failure of the receive.
-    if (error != kWsaEWouldBlock) {
-      WriteErrorLogCode("Err[sMulticast:recvfrom]:%d", error, kReporter);
-    }
-    return true;
+// The entry-list lock of a run of datagrams: taken when the first of them changes the list and
+// held until the run ends, so that a run of queued datagrams pays for the lock once.
+class RunLock {
+ public:
+  explicit RunLock(Instance& instance)
+      : list_(instance.entries()), stop_(instance.stop_event()) {}
+  ~RunLock() {
+    if (state_ == State::kHeld) list_.Release();
   }
-  if (!buffer) return true;
-  source.port = port;
-  return HandleEntryDatagram(instance, buffer.get(), static_cast<size_t>(received), source);
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  // False when the stop event ended the wait for the lock.
+  bool Hold() {
+    if (state_ == State::kFree) {
+      state_ = list_.WaitOrStop(stop_) != 0 ? State::kHeld : State::kStopped;
+    }
+    return state_ == State::kHeld;
+  }
+
+ private:
+  enum class State { kFree, kHeld, kStopped };
+  EntryList& list_;
+  platform::Handle stop_;
+  State state_ = State::kFree;
+};
+
+bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
+                    const SocketAddress& reply, RunLock& run);
+
+// Room for the largest UDP datagram, with spare bytes behind it.
+constexpr size_t kDatagramRoom = 65536;
+
+// Receives the queued datagrams, at most DatagramsPerReadNotification() of them, and hands each
+// on; false when the plug-in stops. Without a buffer (no memory at start) a datagram is still
+// taken off the socket, so that the next one is announced.
+bool ReceiveQueued(Instance& instance, Socket& socket, uint16_t port, uint8_t* buffer) {
+  uint8_t discard[16];
+  uint8_t* target = buffer != nullptr ? buffer : discard;
+  const int32_t target_size =
+      buffer != nullptr ? static_cast<int32_t>(kDatagramRoom) : static_cast<int32_t>(sizeof discard);
+  const uint32_t limit = DatagramsPerReadNotification();
+  RunLock run(instance);
+  for (uint32_t taken = 0; taken < limit; ++taken) {
+    SocketAddress source;
+    const int32_t received = socket.ReceiveFrom(target, target_size, &source);
+    if (received < 0) {
+      const int32_t error = LastSocketError();
+      // Nothing (more) queued behind the notification is not a failure of the receive.
+      if (error != kWsaEWouldBlock) {
+        WriteErrorLogCode("Err[sMulticast:recvfrom]:%d", error, kReporter);
+      }
+      return true;
+    }
+    if (buffer == nullptr) continue;
+    source.port = port;
+    if (!HandleDatagram(instance, buffer, static_cast<size_t>(received), source, run)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Called with the entry-list lock held, which also guards the peer-group table.
@@ -118,8 +155,10 @@ uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event) {
   return address;
 }
 
-bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
-                         const SocketAddress& reply) {
+namespace {
+
+bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
+                    const SocketAddress& reply, RunLock& run) {
   const Settings& s = instance.settings;
   if (s.checkFrom != 0 && IsAddressAllowed(reply.address, "allow.lst") != 1) return true;
   const int32_t command = ClassifyEntryCommand(data, received, s.domainKey);
@@ -127,8 +166,7 @@ bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t receive
   if (command == kEntryStart && reply.address != g_stOrgData.interfaceAddress.load()) {
     SendEntryCommand(instance, kEntryUpdate, g_stOrgData.absence.load(), reply);
   }
-  EntryListLock lock(instance.entries(), instance.stop_event());
-  if (!lock.owns()) return false;
+  if (!run.Hold()) return false;
   if (command == kEntryExit) {
     uint8_t address[SocketAddress::kSize];
     reply.Write(address);
@@ -137,6 +175,14 @@ bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t receive
     StoreEntry(instance, data, reply);
   }
   return true;
+}
+
+}  // namespace
+
+bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
+                         const SocketAddress& reply) {
+  RunLock run(instance);
+  return HandleDatagram(instance, data, received, reply, run);
 }
 
 bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& reply) {
@@ -182,7 +228,9 @@ void RunReceiver(const WorkerStartup& startup) {
   }
   if (event) {
     startup.SignalStarted();
-    while (WaitForSocketNews(stop, event.get()) && ReceiveOne(instance, socket, port)) {
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kDatagramRoom]);
+    while (WaitForSocketNews(stop, event.get()) &&
+           ReceiveQueued(instance, socket, port, buffer.get())) {
     }
     SelectSocketEvent(socket.get(), event.get(), 0);
   }

@@ -166,6 +166,34 @@ TEST_F(PresenceTest, UpdatesKeepThePlaceAndExitsRemove) {
   EXPECT_LT(FindPeer("10.0.0.2"), 0);
 }
 
+TEST_F(PresenceTest, DatagramsQueuedBehindTheHostsLockAreAllStoredInOrder) {
+  Start();
+  // While the host holds the list, each of 60 peers sends two updates; the receiver takes what
+  // queued up, in runs, once the host lets go. Every peer must end with its second name.
+  constexpr int kPeers = 60;
+  const int32_t before = Count();
+  ASSERT_EQ(LockEntryList(), 1);
+  for (int i = 0; i < kPeers; ++i) {
+    const std::string from = "127.0.1." + std::to_string(i + 1);
+    Socket peer = Socket::Create(kSockDgram, kIpProtoDefault);
+    ASSERT_TRUE(peer.Bind(SocketAddress::FromNetwork(platform::ParseDottedAddress(from.c_str()), 0)));
+    for (const char* name : {"first", "second"}) {
+      const std::vector<uint8_t> d = Command(2, 0, (name + std::to_string(i)).c_str(), "Run", 9);
+      ASSERT_EQ(peer.SendTo(d.data(), static_cast<int32_t>(d.size()), Peer("127.0.0.1")),
+                static_cast<int32_t>(d.size()));
+    }
+  }
+  ASSERT_EQ(UnlockEntryList(), 1);
+  ASSERT_TRUE(test_support::WaitUntil([&] { return Count() == before + kPeers; }))
+      << "stored " << Count() - before << " of " << kPeers;
+  for (int i = 0; i < kPeers; ++i) {
+    const std::string from = "127.0.1." + std::to_string(i + 1);
+    Peerview p;
+    ASSERT_GE(FindPeer(from.c_str(), &p), 0) << from;
+    EXPECT_EQ(p.name, "second" + std::to_string(i) + " (" + from + ")");
+  }
+}
+
 TEST_F(PresenceTest, OtherDomainsAndMalformedDatagramsAreIgnored) {
   Start();
   const int32_t before = Count();
