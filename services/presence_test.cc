@@ -167,16 +167,26 @@ TEST_F(PresenceTest, UpdatesKeepThePlaceAndExitsRemove) {
 }
 
 TEST_F(PresenceTest, DatagramsQueuedBehindTheHostsLockAreAllStoredInOrder) {
+#if defined(PB_TEST_UNDER_EMULATOR)
+  // Wine sends from 127.0.0.1 whatever loopback address a socket is bound to: there every
+  // datagram comes from that one peer, whose last update must win.
+  constexpr bool kOwnSources = false;
+#else
+  constexpr bool kOwnSources = true;
+#endif
   Start();
   // While the host holds the list, each of 60 peers sends two updates; the receiver takes what
-  // queued up, in runs, once the host lets go. Every peer must end with its second name.
+  // queued up once the host lets go. Every peer must end with its second name.
   constexpr int kPeers = 60;
+  const auto source = [](int i) {
+    return kOwnSources ? "127.0.1." + std::to_string(i + 1) : std::string("127.0.0.1");
+  };
   const int32_t before = Count();
   ASSERT_EQ(LockEntryList(), 1);
   for (int i = 0; i < kPeers; ++i) {
-    const std::string from = "127.0.1." + std::to_string(i + 1);
     Socket peer = Socket::Create(kSockDgram, kIpProtoDefault);
-    ASSERT_TRUE(peer.Bind(SocketAddress::FromNetwork(platform::ParseDottedAddress(from.c_str()), 0)));
+    ASSERT_TRUE(peer.Bind(SocketAddress::FromNetwork(
+        platform::ParseDottedAddress(("127.0.1." + std::to_string(i + 1)).c_str()), 0)));
     for (const char* name : {"first", "second"}) {
       const std::vector<uint8_t> d = Command(2, 0, (name + std::to_string(i)).c_str(), "Run", 9);
       ASSERT_EQ(peer.SendTo(d.data(), static_cast<int32_t>(d.size()), Peer("127.0.0.1")),
@@ -184,13 +194,16 @@ TEST_F(PresenceTest, DatagramsQueuedBehindTheHostsLockAreAllStoredInOrder) {
     }
   }
   ASSERT_EQ(UnlockEntryList(), 1);
-  ASSERT_TRUE(test_support::WaitUntil([&] { return Count() == before + kPeers; }))
-      << "stored " << Count() - before << " of " << kPeers;
-  for (int i = 0; i < kPeers; ++i) {
-    const std::string from = "127.0.1." + std::to_string(i + 1);
+  const int32_t peers = kOwnSources ? kPeers : 1;
+  ASSERT_TRUE(test_support::WaitUntil([&] {
     Peerview p;
-    ASSERT_GE(FindPeer(from.c_str(), &p), 0) << from;
-    EXPECT_EQ(p.name, "second" + std::to_string(i) + " (" + from + ")");
+    return Count() == before + peers && FindPeer(source(kPeers - 1).c_str(), &p) >= 0 &&
+           p.name == "second" + std::to_string(kPeers - 1) + " (" + source(kPeers - 1) + ")";
+  })) << "stored " << Count() - before << " of " << peers;
+  for (int i = kOwnSources ? 0 : kPeers - 1; i < kPeers; ++i) {
+    Peerview p;
+    ASSERT_GE(FindPeer(source(i).c_str(), &p), 0) << source(i);
+    EXPECT_EQ(p.name, "second" + std::to_string(i) + " (" + source(i) + ")");
   }
 }
 
