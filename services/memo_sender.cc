@@ -66,10 +66,10 @@ class Exchange {
     if (r != kGoOn) return r;
     if (memcmp(greeting, kMemoGreeting, kMemoGreetingSize) != 0) return kFailed;
 
-    SelectSocketEvent(socket_.get(), event_.get(), kFdWrite | kFdClose);
+    // FD_READ | FD_CLOSE stays armed for the result: a frame that goes out at once, the usual
+    // case, needs no FD_WRITE (SendFrame arms it only while a send would block).
     r = SendFrame(data, size);
     if (r != kGoOn) return r;
-    SelectSocketEvent(socket_.get(), event_.get(), kFdRead | kFdClose);
 
     uint8_t result[4];
     r = ReceiveExactly(result, sizeof result, /*stop_at_nul=*/false);
@@ -132,14 +132,15 @@ class Exchange {
   }
 
   // Sends the frame: its length (payload + 8), the payload and 4 zero bytes that the receiver
-  // never reads. A send that would block, or is partial, is completed on the next FD_WRITE.
+  // never reads. A send that would block, or is partial, is completed on the next FD_WRITE:
+  // only then is FD_WRITE | FD_CLOSE armed, and FD_READ | FD_CLOSE again once the frame is out.
   int32_t SendFrame(const uint8_t* data, int32_t size) {
     const size_t payload = size > 0 ? static_cast<size_t>(size) : 0;
     const size_t total = payload + 8;
     const size_t staging = std::min(total, kStagingSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[staging]);
     if (!buffer) return kFailed;
-    bool waited = false;
+    bool write_armed = false;
     size_t sent = 0;
     while (sent < total) {
       // Fill the staging buffer with frame bytes [sent, sent + chunk).
@@ -166,22 +167,23 @@ class Exchange {
           continue;
         }
         if (n < 0 && LastSocketError() != kWsaEWouldBlock) return kFailed;
+        // Arming a socket that has become writable meanwhile posts FD_WRITE at once, so the
+        // wait below cannot miss the room the blocked send waits for.
+        if (!write_armed) {
+          SelectSocketEvent(socket_.get(), event_.get(), kFdWrite | kFdClose);
+          write_armed = true;
+        }
         const int32_t woke = PhaseWait();
         if (woke != kGoOn) return woke;
         if (last_code_ == kFdClose) return kFailed;
-        waited = true;
       }
       sent += chunk;
     }
-    // Arming a writable socket posts one FD_WRITE: take it now, unless a wait already did, so
-    // that it cannot wake the result phase. The whole frame is out by now, so a close seen
-    // here does not fail the exchange: a receiver may answer and close at once, and its result
-    // then waits in the queue ahead of the close for the result phase to read. Failing here
-    // would report as lost a memo the peer's host has taken, and reset the connection.
-    if (!waited) {
-      const int32_t woke = PhaseWait();
-      if (woke != kGoOn) return woke;
-    }
+    // The whole frame is out. An FD_WRITE posted after the last wait may still set the event;
+    // the result phase then finds nothing to read and waits again. A close that follows does
+    // not fail the exchange: a receiver may answer and close at once, and its result then
+    // waits in the queue ahead of the close for the result phase to read.
+    if (write_armed) SelectSocketEvent(socket_.get(), event_.get(), kFdRead | kFdClose);
     return kGoOn;
   }
 
