@@ -257,16 +257,21 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
     ResetSlot(&p);
   } else {
     // As WSAAsyncSelect: every event is enabled again; the connection attempt keeps its state.
-    const bool connect_pending = p.connect_pending;
-    const bool connect_done = p.connect_done;
-    const bool connect_failed = p.connect_failed;
+    // A connected or listening socket stays so until it is closed (a connection that ends is
+    // still in the connected phase, which reports its end), so that is not read again.
+    const PollSlot before = p;
     ResetSlot(&p);
-    p.connect_pending = connect_pending;
-    p.connect_done = connect_done;
-    p.connect_failed = connect_failed;
+    p.connect_pending = before.connect_pending;
+    p.connect_done = before.connect_done;
+    p.connect_failed = before.connect_failed;
+    if (!before.closed && (before.phase == Phase::kConnected || before.phase == Phase::kListening)) {
+      p.phase = before.phase;
+      p.datagram = before.datagram;
+    }
   }
   if (mask != 0) {
-    const int fd = AsFd(socket);
+    // A socket armed before was made non-blocking then.
+    const int fd = new_slot ? AsFd(socket) : -1;
     const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     platform::BindWaitSource(Table().slots[slot].event, &g_wait_source);

@@ -160,9 +160,11 @@ bool ProcessLocked(int fd, short wanted, short revents, const SocketEventSlot& s
         read_due = (revents & POLLIN) != 0 && (wanted & POLLIN) != 0;
       } else if ((wanted & (POLLIN | POLLRDHUP)) != 0 &&
                  (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0) {
-        int queued = 0;
-        if (ioctl(fd, FIONREAD, &queued) != 0) queued = 0;
         const bool hung_up = (revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        // Without an end of stream, a readable stream has data queued; only at the end does
+        // the queue tell a last read from the close.
+        int queued = 1;
+        if (hung_up && ioctl(fd, FIONREAD, &queued) != 0) queued = 0;
         if (queued > 0 && (wanted & POLLIN) != 0) {
           read_due = true;
         } else if (queued == 0 || ((mask & kFdRead) == 0 && hung_up)) {
