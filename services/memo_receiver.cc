@@ -171,10 +171,6 @@ int32_t Deliver(const Instance& instance, const SocketAddress& peer, const MemoF
   return absence != 0 ? 1 : 0;
 }
 
-bool StopSet(platform::Handle stop) {
-  return stop != nullptr && platform::WaitForObjects(1, &stop, 0) == 0;
-}
-
 void ServeConnection(const MemoConnectionStart& start) {
   const Instance& instance = *start.instance;
   platform::Handle stop = instance.stop_event();
@@ -194,10 +190,8 @@ void ServeConnection(const MemoConnectionStart& start) {
     case Frame::kClosed:
       break;  // the reply carries 0 and the host is not called
     case Frame::kComplete: {
-      if (StopSet(stop)) return;  // shutting down: the host is not called any more
-      SocketAddress peer;
-      c.socket().PeerName(&peer);
-      result = Deliver(instance, peer, frame, start.callback, start.absence);
+      // Shutting down, the host is not called any more: the list lock is not taken then.
+      result = Deliver(instance, start.peer, frame, start.callback, start.absence);
       if (result == kAbandoned) return;
       break;
     }
@@ -229,12 +223,11 @@ void AcceptOne(Socket& listener, const std::shared_ptr<Instance>& instance) {
     if (error != kWsaEWouldBlock) WriteErrorLogCode("Err[accept]:%d", error, kReporter);
     return;
   }
-  if (instance->settings.checkFrom != 0) {
-    SocketAddress name;
-    if (!accepted.PeerName(&name) || IsAddressAllowed(name.address, "allow.lst") != 1) return;
+  if (instance->settings.checkFrom != 0 && IsAddressAllowed(peer.address, "allow.lst") != 1) {
+    return;
   }
   auto* start = new (std::nothrow) MemoConnectionStart{
-      instance, accepted.get(), instance->memo_callback, g_stOrgData.absence.load()};
+      instance, accepted.get(), peer, instance->memo_callback, g_stOrgData.absence.load()};
   if (start == nullptr) return;
   if (!StartWorker(&MemoConnectionThread, start)) {
     delete start;

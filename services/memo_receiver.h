@@ -17,6 +17,7 @@ class Instance;
 struct MemoConnectionStart {
   std::shared_ptr<Instance> instance;  // kept alive for the thread's lifetime
   SocketHandle socket;
+  SocketAddress peer;  // the caller, as the accept gave it
   MemoReceiveCallback callback;
   int32_t absence;  // the absence value when the connection was accepted
 };
