@@ -48,35 +48,6 @@ bool CanBindLocally(uint32_t address) {
   return test && test.Bind(SocketAddress::FromNetwork(address, 0));
 }
 
-// The entry-list lock of a run of datagrams: taken when the first of them changes the list and
-// held until the run ends, so that a run of queued datagrams pays for the lock once.
-class RunLock {
- public:
-  explicit RunLock(Instance& instance)
-      : list_(instance.entries()), stop_(instance.stop_event()) {}
-  ~RunLock() {
-    if (state_ == State::kHeld) list_.Release();
-  }
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-  // False when the stop event ended the wait for the lock.
-  bool Hold() {
-    if (state_ == State::kFree) {
-      state_ = list_.WaitOrStop(stop_) != 0 ? State::kHeld : State::kStopped;
-    }
-    return state_ == State::kHeld;
-  }
-
- private:
-  enum class State { kFree, kHeld, kStopped };
-  EntryList& list_;
-  platform::Handle stop_;
-  State state_ = State::kFree;
-};
-
-bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
-                    const SocketAddress& reply, RunLock& run);
-
 // Room for the largest UDP datagram, with spare bytes behind it.
 constexpr size_t kDatagramRoom = 65536;
 
@@ -89,7 +60,6 @@ bool ReceiveQueued(Instance& instance, Socket& socket, uint16_t port, uint8_t* b
   const int32_t target_size =
       buffer != nullptr ? static_cast<int32_t>(kDatagramRoom) : static_cast<int32_t>(sizeof discard);
   const uint32_t limit = DatagramsPerReadNotification();
-  RunLock run(instance);
   for (uint32_t taken = 0; taken < limit; ++taken) {
     SocketAddress source;
     const int32_t received = socket.ReceiveFrom(target, target_size, &source);
@@ -103,7 +73,7 @@ bool ReceiveQueued(Instance& instance, Socket& socket, uint16_t port, uint8_t* b
     }
     if (buffer == nullptr) continue;
     source.port = port;
-    if (!HandleDatagram(instance, buffer, static_cast<size_t>(received), source, run)) {
+    if (!HandleEntryDatagram(instance, buffer, static_cast<size_t>(received), source)) {
       return false;
     }
   }
@@ -155,10 +125,8 @@ uint32_t DiscoverLocalAddress(uint32_t configured, void* stop_event) {
   return address;
 }
 
-namespace {
-
-bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
-                    const SocketAddress& reply, RunLock& run) {
+bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
+                         const SocketAddress& reply) {
   const Settings& s = instance.settings;
   if (s.checkFrom != 0 && IsAddressAllowed(reply.address, "allow.lst") != 1) return true;
   const int32_t command = ClassifyEntryCommand(data, received, s.domainKey);
@@ -166,7 +134,8 @@ bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
   if (command == kEntryStart && reply.address != g_stOrgData.interfaceAddress.load()) {
     SendEntryCommand(instance, kEntryUpdate, g_stOrgData.absence.load(), reply);
   }
-  if (!run.Hold()) return false;
+  EntryListLock lock(instance.entries(), instance.stop_event());
+  if (!lock.owns()) return false;
   if (command == kEntryExit) {
     uint8_t address[SocketAddress::kSize];
     reply.Write(address);
@@ -175,14 +144,6 @@ bool HandleDatagram(Instance& instance, const uint8_t* data, size_t received,
     StoreEntry(instance, data, reply);
   }
   return true;
-}
-
-}  // namespace
-
-bool HandleEntryDatagram(Instance& instance, const uint8_t* data, size_t received,
-                         const SocketAddress& reply) {
-  RunLock run(instance);
-  return HandleDatagram(instance, data, received, reply, run);
 }
 
 bool HandleEntryDatagram(const uint8_t* data, size_t received, const SocketAddress& reply) {
