@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -91,6 +93,53 @@ TEST(SemaphoreTest, HasOneCountEvenWhenReleasedTwice) {
   ReleaseListSemaphore(lock.get());
   EXPECT_EQ(Poll({lock.get()}), 0u);
   EXPECT_EQ(Poll({lock.get()}), kWaitTimeout);
+}
+
+// Threads that take the semaphore beside a stop event, as the list's users do, and threads
+// that take it alone, each hold it alone; a set stop wins over a free semaphore. A release
+// that failed to wake a sleeping waiter would leave it asleep for its long time-out.
+TEST(SemaphoreTest, KeepsItsHoldersApartAndLetsAStopWin) {
+  UniqueHandle lock(CreateListSemaphore());
+  UniqueHandle stop(CreateEventObject(true, false));
+  ASSERT_TRUE(lock && stop);
+  const Handle with_stop[] = {stop.get(), lock.get()};
+  std::atomic<bool> inside{false};
+  std::atomic<int32_t> overlaps{0}, failures{0};
+  int64_t counted = 0;  // guarded by the semaphore alone
+  std::atomic<int32_t> finished{0};
+  constexpr int kThreads = 4, kRounds = 3000;
+  constexpr uint32_t kLongMs = 120000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        const uint32_t woke = t % 2 == 0 ? WaitForObjects(2, with_stop, kLongMs)
+                                         : WaitForObjects(1, with_stop + 1, kLongMs);
+        if (woke != (t % 2 == 0 ? 1u : 0u)) {
+          ++failures;
+          continue;
+        }
+        if (inside.exchange(true)) ++overlaps;
+        ++counted;
+        std::this_thread::yield();  // held a little, so that the others sleep on it
+        inside.store(false);
+        ReleaseListSemaphore(lock.get());
+      }
+      ++finished;
+    });
+  }
+  EXPECT_TRUE(test_support::WaitUntil([&] { return finished.load() == kThreads; }, 20000))
+      << "a waiter slept through a release";
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(counted, int64_t{kThreads} * kRounds);
+
+  ASSERT_TRUE(SetEventObject(stop.get()));
+  EXPECT_EQ(Poll({stop.get(), lock.get()}), 0u) << "the stop comes first";
+  ASSERT_TRUE(ResetEventObject(stop.get()));
+  EXPECT_EQ(Poll({stop.get(), lock.get()}), 1u);
+  EXPECT_EQ(Poll({stop.get(), lock.get()}), kWaitTimeout);
 }
 
 struct Waiter {

@@ -15,13 +15,21 @@
 namespace pb::platform {
 namespace {
 
-// What a Handle points to on this platform. An auto-reset event and the semaphore (maximum
-// count 1, so it behaves as an auto-reset event that starts set) are consumed by reading the
-// eventfd; a manual-reset event and a host's handle are only polled.
+// What a Handle points to on this platform. An auto-reset event is consumed by reading its
+// eventfd; a manual-reset event and a host's handle are only polled. The list semaphore
+// (maximum count 1) keeps its count in memory, so that taking it while it is free and giving
+// it back while nobody waits cost no system call; its eventfd only wakes the waits that sleep
+// on it.
 struct Waitable {
   int fd = -1;
   bool consume_on_wake = false;
   bool owns_fd = true;
+  bool semaphore = false;
+  std::atomic<int32_t> count{0};     // the semaphore's count: 1 free, 0 taken
+  std::atomic<uint32_t> sleepers{0};  // waits that may sleep on the semaphore's eventfd
+  // A manual-reset event of the plug-in's own: false while it is certainly not set, so that a
+  // wait can pass over it without polling.
+  std::atomic<bool> maybe_set{true};
   std::atomic<WaitSource*> source{nullptr};
   std::atomic<uint32_t> waiters{0};  // waits in progress that consult source
 };
@@ -32,8 +40,17 @@ Handle MakeEventFd(bool consume_on_wake, bool initially_set) {
   int fd = eventfd(initially_set ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fd < 0) return nullptr;
   auto* w = new (std::nothrow) Waitable{fd, consume_on_wake, true};
-  if (w == nullptr) close(fd);
+  if (w == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  w->maybe_set.store(initially_set);
   return w;
+}
+
+bool TakeSemaphore(Waitable* w) {
+  int32_t free_count = 1;
+  return w->count.compare_exchange_strong(free_count, 0);
 }
 
 // Drains an eventfd; true when it was set (and is now clear).
@@ -56,7 +73,14 @@ Handle CreateEventObject(bool manual_reset, bool initially_set) {
   return MakeEventFd(!manual_reset, initially_set);
 }
 
-Handle CreateListSemaphore() { return MakeEventFd(true, true); }
+Handle CreateListSemaphore() {
+  Handle h = MakeEventFd(false, false);
+  if (h != nullptr) {
+    AsWaitable(h)->semaphore = true;
+    AsWaitable(h)->count.store(1);
+  }
+  return h;
+}
 
 bool SetEventObject(Handle event) {
   if (event == nullptr) return false;
@@ -64,6 +88,7 @@ bool SetEventObject(Handle event) {
     t_set_while_collecting = true;
     return true;
   }
+  AsWaitable(event)->maybe_set.store(true);
   uint64_t one = 1;
   // A counter that is already set stays set: a further write only adds to it and the next
   // consuming wait drains it whole, which is the auto-reset rule.
@@ -72,11 +97,23 @@ bool SetEventObject(Handle event) {
 
 bool ResetEventObject(Handle event) {
   if (event == nullptr) return false;
+  AsWaitable(event)->maybe_set.store(false);
   TryConsume(AsWaitable(event)->fd);
   return true;
 }
 
-bool ReleaseListSemaphore(Handle semaphore) { return SetEventObject(semaphore); }
+bool ReleaseListSemaphore(Handle semaphore) {
+  Waitable* w = AsWaitable(semaphore);
+  if (w == nullptr) return false;
+  if (!w->semaphore) return SetEventObject(semaphore);
+  // A release beyond the maximum leaves the count at 1. A wait that registered as a sleeper
+  // before this store looks at the count again after the wake-up; one that registers after it
+  // sees the count before it sleeps.
+  w->count.store(1);
+  if (w->sleepers.load() == 0) return true;
+  const uint64_t one = 1;
+  return write(w->fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
 
 void CloseHandleObject(Handle handle) {
   Waitable* w = AsWaitable(handle);
@@ -140,16 +177,27 @@ uint32_t WaitPolling(uint32_t count, const Handle* handles, WaitSource* const* s
         total += added;
       }
     }
-    for (uint32_t i = 0; i < count; ++i) fds[i].revents = 0;
-    const int n = poll(fds, total, wait_ms);
+    // A free semaphore is taken in the handles' order below: the poll only looks at the others.
+    bool semaphore_free = false;
+    for (uint32_t i = 0; i < count; ++i) {
+      fds[i].revents = 0;
+      const Waitable* w = AsWaitable(handles[i]);
+      semaphore_free = semaphore_free || (w->semaphore && w->count.load() == 1);
+    }
+    const int n = poll(fds, total, semaphore_free ? 0 : wait_ms);
     if (n < 0) {
       if (errno == EINTR) continue;
       return kWaitFailed;
     }
     for (uint32_t i = 0; i < count; ++i) {
       if (fds[i].revents & (POLLNVAL | POLLERR)) return kWaitFailed;
+      Waitable* w = AsWaitable(handles[i]);
+      if (w->semaphore) {
+        if ((fds[i].revents & POLLIN) != 0) TryConsume(w->fd);  // a release's wake-up
+        if (TakeSemaphore(w)) return i;
+        continue;
+      }
       if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
-      const Waitable* w = AsWaitable(handles[i]);
       // Another waiter may have consumed an auto-reset object between poll and read; then it
       // does not end this wait.
       if (!w->consume_on_wake || TryConsume(w->fd)) return i;
@@ -184,6 +232,22 @@ uint32_t WaitPolling(uint32_t count, const Handle* handles, WaitSource* const* s
 
 }  // namespace
 
+namespace {
+
+// The index of a free semaphore taken without a system call: every handle before it is a
+// manual-reset event of the plug-in's own that is certainly not set. kWaitFailed when the wait
+// has to poll.
+uint32_t TakeWithoutPolling(uint32_t count, const Handle* handles) {
+  for (uint32_t i = 0; i < count; ++i) {
+    Waitable* w = AsWaitable(handles[i]);
+    if (w->semaphore) return TakeSemaphore(w) ? i : kWaitFailed;
+    if (!w->owns_fd || w->consume_on_wake || w->maybe_set.load()) return kWaitFailed;
+  }
+  return kWaitFailed;
+}
+
+}  // namespace
+
 uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_ms) {
   if (count == 0 || count > kMaxWaitObjects || handles == nullptr) return kWaitFailed;
   WaitSource* sources[kMaxWaitObjects];
@@ -194,16 +258,21 @@ uint32_t WaitForObjects(uint32_t count, const Handle* handles, uint32_t timeout_
     sources[i] = w->source.load(std::memory_order_acquire);
     any_source = any_source || sources[i] != nullptr;
   }
+  const uint32_t taken = TakeWithoutPolling(count, handles);
+  if (taken != kWaitFailed) return taken;
   // Counted as a waiter before the first Prepare, so that a source that leaves events with a
-  // waiter to that waiter never leaves one to nobody.
+  // waiter to that waiter never leaves one to nobody; counted as a semaphore's sleeper before
+  // the first look at its count, so that a release after that look wakes the poll.
   for (uint32_t i = 0; i < count; ++i) {
-    if (sources[i] != nullptr) AsWaitable(handles[i])->waiters.fetch_add(1);
+    Waitable* w = AsWaitable(handles[i]);
+    if (sources[i] != nullptr) w->waiters.fetch_add(1);
+    if (w->semaphore) w->sleepers.fetch_add(1);
   }
   const uint32_t result = WaitPolling(count, handles, sources, any_source, timeout_ms);
   for (uint32_t i = 0; i < count; ++i) {
-    if (sources[i] != nullptr && AsWaitable(handles[i])->waiters.fetch_sub(1) == 1) {
-      sources[i]->Released(handles[i]);
-    }
+    Waitable* w = AsWaitable(handles[i]);
+    if (w->semaphore) w->sleepers.fetch_sub(1);
+    if (sources[i] != nullptr && w->waiters.fetch_sub(1) == 1) sources[i]->Released(handles[i]);
   }
   return result;
 }
