@@ -230,10 +230,6 @@ uint32_t WaitPolling(uint32_t count, const Handle* handles, WaitSource* const* s
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The index of a free semaphore taken without a system call: every handle before it is a
 // manual-reset event of the plug-in's own that is certainly not set. kWaitFailed when the wait
 // has to poll.
