@@ -50,7 +50,7 @@ void DeliverLocked(SocketHandle socket, uint32_t event_code, int32_t error) {
       slot.last_error = error;
       // Set under the lock: the owner disarms (taking the lock) before it closes the event,
       // so the handle is still valid here.
-      platform::SetEventObject(slot.event);
+      BackendSetEventLocked(slot.event);
       return;
     }
   }

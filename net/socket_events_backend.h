@@ -34,6 +34,8 @@ void BackendResetLocked();
 // arming still makes the socket non-blocking then. Called with the table lock held.
 void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint32_t mask,
                          bool new_slot);
+// Sets a slot's event for a notification. Called with the table lock held.
+void BackendSetEventLocked(platform::Handle event);
 // The current target, null while closed. Needs the table lock.
 void* TargetLocked();
 

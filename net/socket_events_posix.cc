@@ -50,6 +50,11 @@ struct Runner {
 // The slots in the poll thread's current poll (guarded by the table lock).
 bool g_in_poll_thread[kSocketEventSlotCount];
 
+// The event whose waiter is collecting its poll result, and whether that collection made it
+// due (guarded by the table lock). The waiter takes such an event as set: it is not written.
+platform::Handle g_collecting = nullptr;
+bool g_collected_due = false;
+
 void WakeLocked(void* target) {
   auto* runner = static_cast<Runner*>(target);
   if (runner == nullptr) return;
@@ -154,10 +159,12 @@ class SocketWaitSource final : public platform::WaitSource {
     return count;
   }
 
-  void Collect(platform::Handle /*event*/, const pollfd* fds, const uint64_t* tags,
+  bool Collect(platform::Handle event, bool take, const pollfd* fds, const uint64_t* tags,
                uint32_t count) override {
     std::lock_guard<std::mutex> lock(TableMutex());
-    if (TargetLocked() == nullptr) return;
+    if (TargetLocked() == nullptr) return false;
+    g_collecting = take ? event : nullptr;
+    g_collected_due = false;
     for (uint32_t k = 0; k < count; ++k) {
       const uint32_t i = static_cast<uint32_t>(tags[k] & 0xFFu);
       if (fds[k].revents == 0 || i >= kSocketEventSlotCount) continue;
@@ -165,6 +172,8 @@ class SocketWaitSource final : public platform::WaitSource {
                             static_cast<uint32_t>(tags[k] >> 32)};
       ApplyLocked(i, watch, fds[k].revents);
     }
+    g_collecting = nullptr;
+    return g_collected_due;
   }
 
   // The last waiter has gone: the poll thread takes its slots back when anything may be due.
@@ -247,6 +256,14 @@ void BackendResetLocked() {
   for (uint32_t i = 0; i < kSocketEventSlotCount; ++i) {
     ResetSlot(&PollSlots()[i]);
     g_in_poll_thread[i] = false;
+  }
+}
+
+void BackendSetEventLocked(platform::Handle event) {
+  if (event != nullptr && event == g_collecting) {
+    g_collected_due = true;
+  } else {
+    platform::SetEventObject(event);
   }
 }
 

@@ -47,6 +47,8 @@ void BackendClose(void* target) {
 
 void BackendResetLocked() {}
 
+void BackendSetEventLocked(platform::Handle event) { platform::SetEventObject(event); }
+
 void BackendSelectLocked(void* target, uint32_t /*slot*/, SocketHandle socket, uint32_t mask,
                          bool /*new_slot*/) {
   const SOCKET s = static_cast<SOCKET>(socket);

@@ -23,8 +23,11 @@ class WaitSource {
   // them until the wait ends or the next Prepare.
   virtual uint32_t Prepare(Handle event, pollfd* fds, uint64_t* tags, uint32_t room) = 0;
   // Called after a poll in which any of the count descriptors that Prepare gave for event
-  // reported something (revents filled in); sets the event when that is due.
-  virtual void Collect(Handle event, const pollfd* fds, const uint64_t* tags, uint32_t count) = 0;
+  // reported something (revents filled in); sets the event when that is due. With take (the
+  // event is auto-reset, so this waiter would consume it), the source may instead leave the
+  // event as it is and return true: the waiter then takes it as set and consumed.
+  virtual bool Collect(Handle event, bool take, const pollfd* fds, const uint64_t* tags,
+                       uint32_t count) = 0;
   // Called when the last waiter on event has stopped waiting (with the event still valid).
   virtual void Released(Handle event) = 0;
 

@@ -59,14 +59,6 @@ bool TryConsume(int fd) {
   return read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
 }
 
-// The auto-reset event whose wait source this thread is collecting for, inside a wait on it,
-// and whether the source set it meanwhile. A thread that sets the very event it is about to
-// take ends its wait at once instead of writing and reading the event's counter. (Had another
-// thread set it between the poll and the collection, it stays set: one spare wake later, as
-// any auto-reset event may give.)
-thread_local const Waitable* t_collecting = nullptr;
-thread_local bool t_set_while_collecting = false;
-
 }  // namespace
 
 Handle CreateEventObject(bool manual_reset, bool initially_set) {
@@ -84,10 +76,6 @@ Handle CreateListSemaphore() {
 
 bool SetEventObject(Handle event) {
   if (event == nullptr) return false;
-  if (event == t_collecting) {
-    t_set_while_collecting = true;
-    return true;
-  }
   AsWaitable(event)->maybe_set.store(true);
   uint64_t one = 1;
   // A counter that is already set stays set: a further write only adds to it and the next
@@ -212,16 +200,14 @@ uint32_t WaitPolling(uint32_t count, const Handle* handles, WaitSource* const* s
         reported = fds[range.first + k].revents != 0;
       }
       if (!reported) continue;
-      // What a source collects usually sets its own event: this wait takes that at once, as
-      // the waiter an auto-reset event wakes. The handles before it were not set at the poll;
-      // one set since then is no earlier.
-      const Waitable* w = AsWaitable(handles[range.handle]);
-      t_collecting = w->consume_on_wake ? w : nullptr;
-      t_set_while_collecting = false;
-      sources[range.handle]->Collect(handles[range.handle], fds + range.first,
-                                     tags + (range.first - count), range.count);
-      t_collecting = nullptr;
-      if (t_set_while_collecting) return range.handle;
+      // What a source collects usually makes its own event due: this wait then takes it at
+      // once, without the event's counter being written and read back. The handles before it
+      // were not set at the poll; one set since then is no earlier.
+      const bool take = AsWaitable(handles[range.handle])->consume_on_wake;
+      if (sources[range.handle]->Collect(handles[range.handle], take, fds + range.first,
+                                         tags + (range.first - count), range.count)) {
+        return range.handle;
+      }
       collected = true;
     }
     if (collected) continue;
