@@ -287,10 +287,12 @@ void BackendSelectLocked(void* target, uint32_t slot, SocketHandle socket, uint3
     }
   }
   if (mask != 0) {
-    // A socket armed before was made non-blocking then.
-    const int fd = new_slot ? AsFd(socket) : -1;
-    const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
-    if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    // Arming makes a socket non-blocking; one armed before already is.
+    if (new_slot) {
+      const int fd = AsFd(socket);
+      const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+      if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
     platform::BindWaitSource(Table().slots[slot].event, &g_wait_source);
   }
   if (target != nullptr) ChangedLocked(slot);

@@ -92,8 +92,7 @@ bool ResetEventObject(Handle event) {
 
 bool ReleaseListSemaphore(Handle semaphore) {
   Waitable* w = AsWaitable(semaphore);
-  if (w == nullptr) return false;
-  if (!w->semaphore) return SetEventObject(semaphore);
+  if (w == nullptr || !w->semaphore) return false;
   // A release beyond the maximum leaves the count at 1. A wait that registered as a sleeper
   // before this store looks at the count again after the wake-up; one that registers after it
   // sees the count before it sleeps.
